@@ -1,0 +1,34 @@
+// The main window: its class, its procedure and the routines behind its messages. Everything here
+// runs on the UI thread.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+inline constexpr const wchar_t* MainWindowClassName = L"QuillmereMainWindow";
+
+inline constexpr int IDC_BROWSE = 100;
+inline constexpr int IDC_DOWNLOAD = 101;
+inline constexpr int IDC_CANCEL = 102;
+inline constexpr UINT_PTR PROGRESS_TIMER_ID = 1;
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Layout (main_window.cpp).
+void OnCreate(HWND window);
+HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int x, int y,
+                 int width, int height, int childId, DWORD extendedStyle);
+
+// Commands (commands.cpp).
+void OnCommand(WPARAM wParam);
+void OnClose();
+void OnDestroy();
+void BrowseForTarget();
+void StartDownload();
+void SetBusy(bool flag);
+std::wstring ReadWindowText(HWND window);
+
+// Progress and completion (progress.cpp).
+void OnProgressTimer();
+void OnDownloadDone(LPARAM lParam);
