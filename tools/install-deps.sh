@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building (and, with "test", testing) Quillmere needs, but only
+# those that are missing. Usage: tools/install-deps.sh build|test
+set -euo pipefail
+
+build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+                wine wine64)
+test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3)
+
+packages=("${build_packages[@]}")
+if [ "${1:-build}" = test ]; then
+    packages+=("${test_packages[@]}")
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    as_root=(sudo)
+fi
+"${as_root[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
