@@ -1,0 +1,55 @@
+// What qmdriver.exe and qmhook.dll exchange: the driver posts a registered message to a window of
+// the program, the hook (running inside the program's UI thread) answers the query into a named
+// shared memory block and signals a named event. Some facts, such as a control's font, can only be
+// read from inside the process that owns the window.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+inline constexpr wchar_t kHookShareName[] = L"Local\\QuillmereTestDriverShare";
+inline constexpr wchar_t kHookDoneEventName[] = L"Local\\QuillmereTestDriverDone";
+inline constexpr wchar_t kHookQueryMessageName[] = L"QuillmereTestDriverQuery";
+inline constexpr char kHookProcName[] = "QmGetMessageHook";
+
+enum HookQueryKind : std::uint32_t {
+    HookQueryFonts = 1, // fonts of the direct children of the target window
+    HookQueryIcon = 2,  // which standard icon the icon control of a dialog shows
+};
+
+// Standard icons the icon query can recognise (the values of IDI_*).
+enum HookIconKind : std::int32_t {
+    HookIconNone = 0,      // no icon control, or one without an icon
+    HookIconUnknown = -1,  // an icon that is none of the standard ones
+    HookIconError = 32513, // IDI_ERROR / IDI_HAND
+    HookIconQuestion = 32514,
+    HookIconWarning = 32515,
+    HookIconInformation = 32516,
+};
+
+struct HookFont {
+    std::uint64_t window;
+    std::uint64_t font;        // WM_GETFONT's answer (0: the system font)
+    std::int32_t isDefaultGui; // font == GetStockObject(DEFAULT_GUI_FONT)
+    std::int32_t height;       // LOGFONTW of that font (0 when there is none)
+    std::int32_t weight;
+    wchar_t face[LF_FACESIZE];
+};
+
+inline constexpr std::uint32_t kHookMaxWindows = 64;
+
+struct HookShare {
+    // Written by the driver before posting the query.
+    std::uint32_t kind;
+    std::uint32_t sequence;
+    std::uint64_t target;
+    // Written by the hook.
+    std::uint32_t answeredSequence;
+    std::uint32_t processId;
+    std::uint64_t defaultGuiFont;
+    std::uint32_t count;
+    HookFont fonts[kHookMaxWindows];
+    std::uint64_t icon;
+    std::int32_t iconKind;
+};

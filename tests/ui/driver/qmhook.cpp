@@ -1,0 +1,100 @@
+// qmhook.dll: a WH_GETMESSAGE hook that qmdriver.exe installs on the program's UI thread. When the
+// thread takes the driver's registered query message from its queue (in its own loop or in the
+// modal loop of a dialog or message box), the hook answers it from inside the process: the fonts of
+// a window's children, or the standard icon a message box shows. The message itself is swallowed.
+#include "hook_share.h"
+
+#include <cwchar>
+
+namespace {
+
+UINT QueryMessage() {
+    static const UINT message = RegisterWindowMessageW(kHookQueryMessageName);
+    return message;
+}
+
+void AnswerFonts(HookShare& share, HWND target) {
+    HGDIOBJ defaultGui = GetStockObject(DEFAULT_GUI_FONT);
+    share.defaultGuiFont = reinterpret_cast<std::uintptr_t>(defaultGui);
+    std::uint32_t count = 0;
+    for (HWND child = GetWindow(target, GW_CHILD); child && count < kHookMaxWindows;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        HookFont& entry = share.fonts[count++];
+        entry = HookFont{};
+        entry.window = reinterpret_cast<std::uintptr_t>(child);
+        auto font = reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0));
+        entry.font = reinterpret_cast<std::uintptr_t>(font);
+        entry.isDefaultGui = font != nullptr && font == defaultGui;
+        LOGFONTW logFont{};
+        if (font && GetObjectW(font, sizeof logFont, &logFont) == sizeof logFont) {
+            entry.height = logFont.lfHeight;
+            entry.weight = logFont.lfWeight;
+            wcsncpy(entry.face, logFont.lfFaceName, LF_FACESIZE - 1);
+        }
+    }
+    share.count = count;
+}
+
+void AnswerIcon(HookShare& share, HWND target) {
+    share.icon = 0;
+    share.iconKind = HookIconNone;
+    for (HWND child = GetWindow(target, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[32] = {};
+        GetClassNameW(child, className, 32);
+        LONG style = GetWindowLongW(child, GWL_STYLE);
+        if (_wcsicmp(className, L"Static") != 0 || (style & SS_TYPEMASK) != SS_ICON)
+            continue;
+        auto icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        share.icon = reinterpret_cast<std::uintptr_t>(icon);
+        if (!icon || !IsWindowVisible(child))
+            return;
+        share.iconKind = HookIconUnknown;
+        const HookIconKind kinds[] = {HookIconError, HookIconQuestion, HookIconWarning,
+                                      HookIconInformation};
+        for (HookIconKind kind : kinds) {
+            if (LoadIconW(nullptr, MAKEINTRESOURCEW(kind)) == icon)
+                share.iconKind = kind;
+        }
+        return;
+    }
+}
+
+void Answer(HWND target, std::uint32_t sequence) {
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kHookShareName);
+    if (!mapping)
+        return;
+    auto* share = static_cast<HookShare*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (share && share->sequence == sequence) {
+        share->processId = GetCurrentProcessId();
+        if (share->kind == HookQueryFonts)
+            AnswerFonts(*share, target);
+        else if (share->kind == HookQueryIcon)
+            AnswerIcon(*share, target);
+        share->answeredSequence = sequence;
+        if (HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, kHookDoneEventName)) {
+            SetEvent(done);
+            CloseHandle(done);
+        }
+    }
+    if (share)
+        UnmapViewOfFile(share);
+    CloseHandle(mapping);
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK
+    QmGetMessageHook(int code, WPARAM removal, LPARAM message) {
+    if (code == HC_ACTION && removal == PM_REMOVE) {
+        auto* msg = reinterpret_cast<MSG*>(message);
+        if (msg->message == QueryMessage() && msg->hwnd) {
+            Answer(msg->hwnd, static_cast<std::uint32_t>(msg->wParam));
+            msg->message = WM_NULL;
+        }
+    }
+    return CallNextHookEx(nullptr, code, removal, message);
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
