@@ -1,0 +1,5 @@
+// The system functions the worker thread reaches through the seam: the real ones, always, in the
+// program.
+#include "download/platform_seam.h"
+
+PlatformSeam platformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW};

@@ -1,0 +1,62 @@
+// URL acceptance and the request target, on the worker thread. WinHttpCrackUrl decides what
+// parses and reads scheme, host, port, user name and password; the split of the rest into path,
+// query and fragment is done here from the text, the same on Windows and under Wine.
+#include "download/url_target.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+std::wstring PrepareUrlForCracking(std::wstring_view url) {
+    std::wstring text(url);
+    const std::size_t colon = text.find(L':');
+    if (colon == std::wstring::npos || text.compare(colon + 1, 2, L"//") != 0) {
+        return text;
+    }
+    const std::size_t authorityEnd = text.find_first_of(L"/?#", colon + 3);
+    if (authorityEnd != std::wstring::npos && text[authorityEnd] != L'/') {
+        text.insert(authorityEnd, 1, L'/');
+    }
+    return text;
+}
+
+std::wstring ComposeRequestTarget(std::wstring_view fromPath) {
+    const std::size_t extraStart = fromPath.find_first_of(L"?#");
+    const std::wstring_view path = fromPath.substr(0, extraStart);
+    std::wstring target = path.empty() ? std::wstring(L"/") : std::wstring(path);
+    if (extraStart != std::wstring_view::npos) {
+        std::wstring_view extra = fromPath.substr(extraStart);
+        target.append(extra.substr(0, extra.find(L'#')));
+    }
+    return target;
+}
+
+bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
+    // The URL is zero-terminated for WinHttpCrackUrl, so nothing after an embedded zero counts.
+    const std::wstring text = PrepareUrlForCracking(url.c_str());
+
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = 0xFFFFFFFF;
+    parts.dwHostNameLength = 0xFFFFFFFF;
+    parts.dwUserNameLength = 0xFFFFFFFF;
+    parts.dwPasswordLength = 0xFFFFFFFF;
+    parts.dwUrlPathLength = 0xFFFFFFFF;
+    parts.dwExtraInfoLength = 0xFFFFFFFF;
+    if (!WinHttpCrackUrl(text.c_str(), 0, 0, &parts)) {
+        return false;
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0 ||
+        parts.dwUserNameLength != 0 || parts.dwPasswordLength != 0) {
+        return false;
+    }
+
+    target.hostName.assign(parts.lpszHostName, parts.dwHostNameLength);
+    target.serverPort = parts.nPort;
+    // The path runs on to the end of the text: WinHttpCrackUrl hands out the extra information
+    // right behind it.
+    const std::size_t pathStart = parts.lpszUrlPath != nullptr
+                                      ? static_cast<std::size_t>(parts.lpszUrlPath - text.c_str())
+                                      : text.size();
+    target.requestTarget = ComposeRequestTarget(std::wstring_view(text).substr(pathStart));
+    return true;
+}
