@@ -50,3 +50,7 @@ quillmere_ui_test(ui.window.en_US test_window.py LANG en_US.UTF-8)
 quillmere_ui_test(ui.window.uk_UA test_window.py LANG uk_UA.UTF-8)
 quillmere_ui_test(ui.window.ru_RU test_window.py LANG ru_RU.UTF-8)
 quillmere_ui_test(ui.window.ru_MD test_window.py LANG ru_MD.UTF-8)
+
+# The user's journey: Browse, Download, progress, Cancel, outcomes, the session list, closing.
+quillmere_ui_test(ui.journey.en_US test_journey.py LANG en_US.UTF-8 TIMEOUT 600)
+quillmere_ui_test(ui.journey.ru_RU test_journey.py LANG ru_RU.UTF-8 TIMEOUT 600)

@@ -12,6 +12,7 @@ inline constexpr wchar_t kHookShareName[] = L"Local\\QuillmereTestDriverShare";
 inline constexpr wchar_t kHookDoneEventName[] = L"Local\\QuillmereTestDriverDone";
 inline constexpr wchar_t kHookQueryMessageName[] = L"QuillmereTestDriverQuery";
 inline constexpr char kHookProcName[] = "QmGetMessageHook";
+inline constexpr char kRecordProcName[] = "QmCallWndProcHook";
 
 enum HookQueryKind : std::uint32_t {
     HookQueryFonts = 1, // fonts of the direct children of the target window
@@ -39,6 +40,28 @@ struct HookFont {
 
 inline constexpr std::uint32_t kHookMaxWindows = 64;
 
+// The recorder: while it runs, every change the program makes to its main window's controls is
+// logged as it is sent (WM_SETTEXT, LB_ADDSTRING, WM_ENABLE, and the main window's WM_DESTROY),
+// so that a test also sees states that last shorter than any sampling could catch.
+enum RecordKind : std::uint32_t {
+    RecordText = 1,    // WM_SETTEXT: text
+    RecordAddLine = 2, // LB_ADDSTRING: text
+    RecordEnable = 3,  // WM_ENABLE: enabled
+    RecordDestroy = 4, // WM_DESTROY of the main window
+};
+
+inline constexpr std::uint32_t kRecordMaxEvents = 4096;
+inline constexpr std::uint32_t kRecordMaxText = 512;
+
+struct RecordEvent {
+    std::int64_t counter; // QueryPerformanceCounter
+    std::uint64_t window;
+    std::uint32_t kind;
+    std::int32_t enabled;
+    std::uint32_t length; // text length in code units (may exceed what is kept)
+    wchar_t text[kRecordMaxText];
+};
+
 struct HookShare {
     // Written by the driver before posting the query.
     std::uint32_t kind;
@@ -52,4 +75,9 @@ struct HookShare {
     HookFont fonts[kHookMaxWindows];
     std::uint64_t icon;
     std::int32_t iconKind;
+    // The recorder, written by the hook on the program's UI thread; recordCount is published
+    // after the event it counts has been written.
+    std::uint64_t recordMain; // the main window whose children are watched; 0: off
+    volatile LONG recordCount;
+    RecordEvent events[kRecordMaxEvents];
 };

@@ -261,33 +261,45 @@ std::wstring BesideDriver(const wchar_t* fileName) {
     return full + fileName;
 }
 
+void EnsureShare() {
+    if (g_hook.share)
+        return;
+    g_hook.mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(HookShare), kHookShareName);
+    g_hook.done = CreateEventW(nullptr, FALSE, FALSE, kHookDoneEventName);
+    if (!g_hook.mapping || !g_hook.done)
+        Fail("cannot create the memory shared with the hook");
+    g_hook.share = static_cast<HookShare*>(
+        MapViewOfFile(g_hook.mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(HookShare)));
+    if (!g_hook.share)
+        Fail("cannot map the memory shared with the hook");
+    g_hook.message = RegisterWindowMessageW(kHookQueryMessageName);
+}
+
+HHOOK InstallHook(int type, const char* procName, DWORD thread) {
+    HMODULE module = LoadLibraryW(BesideDriver(L"qmhook.dll").c_str());
+    auto proc =
+        module
+            ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, procName)))
+            : nullptr;
+    if (!proc)
+        Fail("qmhook.dll not found beside the driver");
+    HHOOK hook = SetWindowsHookExW(type, proc, module, thread);
+    if (!hook)
+        Fail("SetWindowsHookExW failed with " + std::to_string(GetLastError()));
+    return hook;
+}
+
 const HookShare& AskHook(HWND target, HookQueryKind kind) {
     DWORD thread = GetWindowThreadProcessId(target, nullptr);
     if (!thread)
         Fail("the window to ask is gone");
-    if (!g_hook.share) {
-        g_hook.mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                            sizeof(HookShare), kHookShareName);
-        g_hook.done = CreateEventW(nullptr, FALSE, FALSE, kHookDoneEventName);
-        if (!g_hook.mapping || !g_hook.done)
-            Fail("cannot create the memory shared with the hook");
-        g_hook.share = static_cast<HookShare*>(
-            MapViewOfFile(g_hook.mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(HookShare)));
-        g_hook.message = RegisterWindowMessageW(kHookQueryMessageName);
-    }
+    EnsureShare();
     if (g_hook.thread != thread) {
         if (g_hook.handle)
             UnhookWindowsHookEx(g_hook.handle);
         g_hook.handle = nullptr;
-        HMODULE module = LoadLibraryW(BesideDriver(L"qmhook.dll").c_str());
-        auto proc = module ? reinterpret_cast<HOOKPROC>(
-                                 reinterpret_cast<void*>(GetProcAddress(module, kHookProcName)))
-                           : nullptr;
-        if (!proc)
-            Fail("qmhook.dll not found beside the driver");
-        g_hook.handle = SetWindowsHookExW(WH_GETMESSAGE, proc, module, thread);
-        if (!g_hook.handle)
-            Fail("SetWindowsHookExW failed with " + std::to_string(GetLastError()));
+        g_hook.handle = InstallHook(WH_GETMESSAGE, kHookProcName, thread);
         g_hook.thread = thread;
     }
     HookShare& share = *g_hook.share;
@@ -1121,6 +1133,76 @@ std::string CmdMsgBox(const Args& args) {
     return result.Text();
 }
 
+// record start | record read: logs every text, list line and enabled state that the program
+// sets on its main window's controls, with the time of each (see hook_share.h).
+struct Recorder {
+    HHOOK hook = nullptr;
+    LARGE_INTEGER start{};
+} g_recorder;
+
+std::string CmdRecord(const Args& args) {
+    const std::wstring& action = Need(args, 0, "start|read");
+    EnsureShare();
+    HookShare& share = *g_hook.share;
+    if (action == L"start") {
+        HWND main = RequireMain();
+        if (g_recorder.hook)
+            UnhookWindowsHookEx(g_recorder.hook);
+        g_recorder.hook = nullptr;
+        share.recordMain = 0;
+        InterlockedExchange(&share.recordCount, 0);
+        QueryPerformanceCounter(&g_recorder.start);
+        share.recordMain = reinterpret_cast<std::uintptr_t>(main);
+        g_recorder.hook =
+            InstallHook(WH_CALLWNDPROC, kRecordProcName, GetWindowThreadProcessId(main, nullptr));
+        return json::Object().Add("recording", json::Bool(true)).Text();
+    }
+    if (action != L"read")
+        Fail("record start or record read");
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    LONG count = share.recordCount;
+    json::Array events;
+    for (LONG i = 0; i < count && i < static_cast<LONG>(kRecordMaxEvents); ++i) {
+        const RecordEvent& event = share.events[i];
+        const char* kind = event.kind == RecordText      ? "text"
+                           : event.kind == RecordAddLine ? "add"
+                           : event.kind == RecordEnable  ? "enable"
+                                                         : "destroy";
+        json::Object item;
+        item.Add("t", json::Number((event.counter - g_recorder.start.QuadPart) * 1000 /
+                                   frequency.QuadPart))
+            .Add("kind", json::String(Wide(kind)))
+            .Add("hwnd", json::Unsigned(event.window));
+        if (event.kind == RecordText || event.kind == RecordAddLine)
+            item.Add("text", json::String(event.text)).Add("length", json::Number(event.length));
+        if (event.kind == RecordEnable)
+            item.Add("enabled", json::Bool(event.enabled != 0));
+        events.Add(item.Text());
+    }
+    return json::Object()
+        .Add("events", events.Text())
+        .Add("full", json::Bool(count >= static_cast<LONG>(kRecordMaxEvents)))
+        .Text();
+}
+
+// suspend | resume: holds the program's UI thread still while the download worker goes on, so a
+// test can make a user's action arrive in the queue just before the worker's outcome (as when a
+// person clicks at the very moment a download ends).
+std::string CmdSuspend(const Args& args) {
+    HWND main = RequireMain();
+    HANDLE thread =
+        OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(main, nullptr));
+    if (!thread)
+        Fail("cannot open the UI thread");
+    bool suspend = Need(args, 0, "on|off") == L"on";
+    DWORD previous = suspend ? SuspendThread(thread) : ResumeThread(thread);
+    CloseHandle(thread);
+    if (previous == static_cast<DWORD>(-1))
+        Fail("SuspendThread/ResumeThread failed");
+    return json::Object().Add("previous_count", json::Unsigned(previous)).Text();
+}
+
 std::string CmdSleep(const Args& args) {
     SleepMs(IntArg(args, 0, 100));
     return json::Object().Text();
@@ -1152,6 +1234,8 @@ const std::map<std::wstring, std::string (*)(const Args&), std::less<>>& Command
         {L"confirm-overwrite", CmdConfirmOverwrite},
         {L"save-dialog-cancel", CmdSaveDialogCancel},
         {L"msgbox", CmdMsgBox},
+        {L"record", CmdRecord},
+        {L"ui-thread", CmdSuspend},
         {L"sleep", CmdSleep},
     };
     return table;

@@ -81,7 +81,60 @@ void Answer(HWND target, std::uint32_t sequence) {
     CloseHandle(mapping);
 }
 
+HookShare* RecorderView() {
+    static HookShare* view = nullptr;
+    if (!view) {
+        if (HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kHookShareName))
+            view = static_cast<HookShare*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        // The mapping handle stays open with the view for the life of the process.
+    }
+    return view;
+}
+
+void Record(HookShare& share, const CWPSTRUCT& call, RecordKind kind, const wchar_t* text) {
+    LONG index = share.recordCount;
+    if (index < 0 || static_cast<std::uint32_t>(index) >= kRecordMaxEvents)
+        return;
+    RecordEvent& event = share.events[index];
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    event.counter = now.QuadPart;
+    event.window = reinterpret_cast<std::uintptr_t>(call.hwnd);
+    event.kind = kind;
+    event.enabled = kind == RecordEnable ? static_cast<std::int32_t>(call.wParam != 0) : 0;
+    event.length = 0;
+    event.text[0] = L'\0';
+    if (text) {
+        size_t length = wcslen(text);
+        event.length = static_cast<std::uint32_t>(length);
+        wcsncpy(event.text, text, kRecordMaxText - 1);
+        event.text[kRecordMaxText - 1] = L'\0';
+    }
+    InterlockedExchange(&share.recordCount, index + 1);
+}
+
 } // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK
+    QmCallWndProcHook(int code, WPARAM fromThread, LPARAM message) {
+    if (code == HC_ACTION) {
+        const auto& call = *reinterpret_cast<const CWPSTRUCT*>(message);
+        HookShare* share = RecorderView();
+        if (share && share->recordMain) {
+            HWND main = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(share->recordMain));
+            bool child = GetAncestor(call.hwnd, GA_PARENT) == main;
+            if (child && call.message == WM_SETTEXT)
+                Record(*share, call, RecordText, reinterpret_cast<const wchar_t*>(call.lParam));
+            else if (child && call.message == LB_ADDSTRING)
+                Record(*share, call, RecordAddLine, reinterpret_cast<const wchar_t*>(call.lParam));
+            else if ((child || call.hwnd == main) && call.message == WM_ENABLE)
+                Record(*share, call, RecordEnable, nullptr);
+            else if (call.hwnd == main && call.message == WM_DESTROY)
+                Record(*share, call, RecordDestroy, nullptr);
+        }
+    }
+    return CallNextHookEx(nullptr, code, fromThread, message);
+}
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
     QmGetMessageHook(int code, WPARAM removal, LPARAM message) {
