@@ -459,8 +459,8 @@ def main():
 
     stopping = threading.Event()
     servers = []
-    for spec in a.listen:
-        name, port, cert, key = spec.split(":", 3)
+    for listen in a.listen:
+        name, port, cert, key = listen.split(":", 3)
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         ctx.load_cert_chain(cert, key)
         srv = TLSServer(int(port), ctx, stopping)
