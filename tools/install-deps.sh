@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-                wine wine64)
+                wine wine64 fonts-wine)
 test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3)
 
 packages=("${build_packages[@]}")
