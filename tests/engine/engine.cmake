@@ -32,6 +32,7 @@ set(QUILLMERE_ENGINE_GROUPS
     stall "Stall.*" 90
 )
 if(COMMAND quillmere_bed_test)
+    set(filters)
     list(LENGTH QUILLMERE_ENGINE_GROUPS count)
     math(EXPR last "${count} - 1")
     foreach(i RANGE 0 ${last} 3)
@@ -43,7 +44,12 @@ if(COMMAND quillmere_bed_test)
         quillmere_bed_test(NAME engine.${group}
                            COMMAND wine $<TARGET_FILE:engine_tests> --gtest_filter=${filter}
                            TIMEOUT ${limit})
+        list(APPEND filters ${filter})
     endforeach()
+    quillmere_bed_test(NAME engine.groups
+                       COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/check_groups.py
+                               $<TARGET_FILE:engine_tests> ${filters}
+                       TIMEOUT 60)
 endif()
 
 # winhttp.dll and every other library that is no KnownDLL must stay out of the import table.

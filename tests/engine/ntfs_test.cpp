@@ -116,6 +116,18 @@ TEST_F(StagingFile, TakenNamesAreSkippedAndLeftUntouchedWhateverTheOutcome) {
     EXPECT_EQ(SnapshotDirectory(directory), before);
 }
 
+TEST_F(StagingFile, LastOfTheHundredNamesIsStillTried) {
+    for (unsigned n = 0; n < 99; ++n) {
+        WriteWholeFile(StagingOf(n), "taken");
+    }
+    platformSeam.moveFileEx = RecordingMove;
+    const JobResult result = RunJob(BedUrl(L"/ok/10"), Target(L"dest.bin"));
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->succeeded) << Narrow(result.outcome->errorText);
+    EXPECT_EQ(renamedFrom, StagingOf(99));
+    EXPECT_EQ(SnapshotDirectory(directory).size(), 100u);
+}
+
 TEST_F(StagingFile, AllHundredNamesTakenFailsWithFileExistsAndTouchesNothing) {
     for (unsigned n = 0; n < 100; ++n) {
         WriteWholeFile(StagingOf(n), "taken " + std::to_string(n));
