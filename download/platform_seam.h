@@ -1,6 +1,7 @@
 // The four system calls whose failures a real machine will not produce on demand: a short or
-// silent write, a failed flush, and a failed post. The worker thread calls them only through this
-// table, so the engine tests can put their own functions in; the program never changes it.
+// silent write, a failed flush or rename, and a failed post. The worker thread calls them only
+// through this table, so that the engine tests can put their own functions in; the program never
+// changes it.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,6 @@
 // Replaces the global operator new and delete of the engine test program with counting ones. The
 // engine's records and strings all come from here; WinHTTP and the C runtime allocate elsewhere.
+// Any thread.
 #include "tests/engine/alloc_count.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 // Cancellation at each point where the worker looks for it, made deterministic by setting the
 // request from inside the seam at the exact step; and once from the test thread during a paced
-// body, as the Cancel button does it.
+// body, as the Cancel button does it. Test thread; seam functions on the worker.
 #include <windows.h>
 
 #include <cstring>

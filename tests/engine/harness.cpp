@@ -1,5 +1,5 @@
 // The engine tests' helpers: bed settings, a job run on a real worker thread with a window of the
-// test's own as owner, seam restoration and directory snapshots on the NTFS drive.
+// test's own as owner, seam restoration and directory snapshots on the NTFS drive. Test thread.
 #include "tests/engine/harness.h"
 
 #include <filesystem>

@@ -1,6 +1,7 @@
 // Whole jobs against the bed's HTTPS server: statuses, Content-Length texts, bodies that are
 // short, long, chunked or cut, redirects and certificates. Each job writes to its own directory
-// on the NTFS drive, and every failure must leave that directory exactly as it was.
+// on the NTFS drive, and every failure must leave that directory exactly as it was. Test thread;
+// each job on a worker thread of its own.
 #include <windows.h>
 #include <winhttp.h>
 

@@ -1,6 +1,6 @@
 // The engine's pure logic, called directly: Content-Length parsing, the prepared URL text and the
 // request target, staging names, the outcome precedence; and FormatSystemError against the
-// system message table. No network, no files.
+// system message table. No network, no files; test thread only.
 #include <gtest/gtest.h>
 
 #include <cstdint>

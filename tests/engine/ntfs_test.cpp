@@ -1,5 +1,6 @@
 // The file side on a real NTFS volume: staging names, the 100-name limit, the rename with and
-// without replacing, and the Zone.Identifier stream the committed file carries.
+// without replacing, and the Zone.Identifier stream the committed file carries. Test thread;
+// each job, and the seam functions it calls, on a worker thread.
 #include <windows.h>
 
 #include <filesystem>

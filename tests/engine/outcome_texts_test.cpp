@@ -1,6 +1,7 @@
 // The worker's final outcome for each row of its precedence, end to end, in English and in
 // Russian: stored messages in the chosen language, system texts as the system gives them, and a
-// cancellation that keeps a stored message but never turns a code into text.
+// cancellation that keeps a stored message but never turns a code into text. Test thread; each
+// job on a worker thread.
 #include <windows.h>
 
 #include <filesystem>

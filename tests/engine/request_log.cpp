@@ -1,5 +1,5 @@
 // Reads the bed server's JSON-lines request log with a small JSON reader of its own: objects,
-// arrays, strings, numbers and literals, which is all the log holds.
+// arrays, strings, numbers and literals, which is all the log holds. Test thread.
 #include "tests/engine/request_log.h"
 
 #include <windows.h>

@@ -1,5 +1,6 @@
 // What goes over the wire, as the bed server logged it: the request target for each URL shape,
-// and the exact set of headers (the user agent, and nothing the program adds besides).
+// and the exact set of headers (the user agent, and nothing the program adds besides). Test
+// thread; each job on a worker thread.
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <set>
 
 #include "tests/engine/harness.h"
-#include "download/url_target.h"
 #include "tests/engine/request_log.h"
 
 namespace {
@@ -49,16 +49,6 @@ TEST_F(RequestLog, TargetIsPathOrSlashWithTheQueryAndWithoutTheFragment) {
         ASSERT_EQ(requests.size(), 1u) << Narrow(c.pathAndMore);
         EXPECT_EQ(requests[0].requestLine, c.requestLine) << Narrow(c.pathAndMore);
     }
-}
-
-TEST_F(RequestLog, HostWithoutAPortMeetsAQueryRightAfterIt) {
-    // https://localhost?x=1 has no port, so it goes to 443, where nothing listens in the bed; the
-    // host that was asked for is what the failure text can't show, so check the split instead.
-    UrlTarget target;
-    ASSERT_TRUE(AcceptUrl(L"https://localhost?x=1", target));
-    EXPECT_EQ(target.hostName, L"localhost");
-    EXPECT_EQ(target.serverPort, 443);
-    EXPECT_EQ(target.requestTarget, L"/?x=1");
 }
 
 TEST_F(RequestLog, OnlyTheUserAgentIsAddedToWhatWinHttpAlwaysSends) {

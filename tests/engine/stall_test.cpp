@@ -1,5 +1,5 @@
 // A server that stops sending mid-body: the read ends at the 15-second receive time-out and the
-// job fails with the read's code. The one slow engine test.
+// job fails with the read's code. The one slow engine test. Test thread and one worker.
 #include <windows.h>
 #include <winhttp.h>
 

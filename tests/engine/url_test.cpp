@@ -1,6 +1,7 @@
 // URL acceptance as the program does it: the prepared text through the system's WinHttpCrackUrl
 // (Wine's, in this bed), then the request target from the text. Also the worker's outcome for a
-// refused URL: the refusal text, the destination, nothing opened or touched.
+// refused URL: the refusal text, the destination, nothing opened or touched. Test thread; jobs on
+// a worker thread.
 #include <gtest/gtest.h>
 
 #include "download/url_target.h"
