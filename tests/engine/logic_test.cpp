@@ -96,11 +96,6 @@ TEST(StagingName, ExtendsTheTargetWithProcessIdAndAttempt) {
     EXPECT_EQ(StagingFileName(L"N:\\x", 4294967295u, 10), L"N:\\x.quillmere-4294967295-10.part");
 }
 
-TEST(StagingName, ZoneStreamIsExactlyTheInternetZoneText) {
-    EXPECT_EQ(std::string(ZoneIdentifierText, sizeof ZoneIdentifierText),
-              std::string("[ZoneTransfer]\r\nZoneId=3\r\n"));
-}
-
 // A formatter that records whether and with what the precedence asked for a code's text.
 std::vector<std::uint32_t> formatted;
 std::wstring RecordingFormatter(std::uint32_t code) {
