@@ -39,6 +39,7 @@ void RunStages(JobState& state, unsigned char (&chunk)[ChunkSize]) {
 void EndJob(JobState& state) {
     if (!state.stagingPath.empty()) {
         DeleteFileW(state.stagingPath.c_str());
+        RemoveStrayZoneStream(state.stagingPath);
     }
     if (state.request != nullptr) {
         WinHttpCloseHandle(state.request);

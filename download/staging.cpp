@@ -133,6 +133,7 @@ void Commit(JobState& state) {
     // chosen makes the rename fail instead of being overwritten unasked.
     const DWORD flags = state.job->replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0;
     if (platformSeam.moveFileEx(state.stagingPath.c_str(), state.job->targetPath.c_str(), flags)) {
+        RemoveStrayZoneStream(state.stagingPath);
         state.stagingPath.clear();
         state.outcome->succeeded = true;
     } else {
@@ -141,6 +142,10 @@ void Commit(JobState& state) {
 }
 
 } // namespace
+
+void RemoveStrayZoneStream(const std::wstring& stagingPath) {
+    DeleteFileW((stagingPath + L":Zone.Identifier").c_str());
+}
 
 std::wstring StagingFileName(const std::wstring& targetPath, std::uint32_t processId, unsigned n) {
     return targetPath + L".quillmere-" + DecimalText(processId) + L"-" + DecimalText(n) + L".part";

@@ -12,6 +12,12 @@
 // "-", n and ".part". Pure logic.
 std::wstring StagingFileName(const std::wstring& targetPath, std::uint32_t processId, unsigned n);
 
+// Where a volume keeps no named streams (Wine on a Linux file system), opening the zone stream
+// made a plain file of that name beside the staging file, which neither the rename nor deleting the
+// staging file takes along; this removes it. Once the staging file is gone from a volume with
+// streams, the name resolves to nothing and this does nothing.
+void RemoveStrayZoneStream(const std::wstring& stagingPath);
+
 // The 26 bytes of the Zone.Identifier stream: "[ZoneTransfer]" CR LF "ZoneId=3" CR LF.
 extern const char ZoneIdentifierText[26];
 

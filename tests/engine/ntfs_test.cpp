@@ -3,7 +3,9 @@
 // each job, and the seam functions it calls, on a worker thread.
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +82,33 @@ TEST_F(ZoneMark, ReplacedFileGetsTheMarkAndTheNewContent) {
     ASSERT_EQ(after.size(), 1u) << Narrow(DescribeSnapshot(after));
     EXPECT_TRUE(IsBedBody(after.at(L"dest.bin").bytes, 70000));
     EXPECT_EQ(after.at(L"dest.bin").zoneStream, ZoneText);
+}
+
+// Wine's drives on a Linux file system keep no named streams: opening the zone stream there makes a
+// plain file of that name beside the staging file. Nothing of it may stay behind in the folder.
+TEST_F(ZoneMark, OnADriveWithoutNamedStreamsNothingIsLeftBesideTheFile) {
+    const std::wstring plain = L"C:\\quillmere-engine-plain-drive";
+    std::filesystem::remove_all(plain);
+    std::filesystem::create_directories(plain);
+
+    const JobResult good = RunJob(BedUrl(L"/ok/2000"), plain + L"\\dest.bin");
+    ASSERT_TRUE(good.outcome);
+    EXPECT_TRUE(good.outcome->succeeded) << Narrow(good.outcome->errorText);
+
+    appearingDestination = plain + L"\\late.bin";
+    platformSeam.moveFileEx = RecordingMove;
+    const JobResult failed = RunJob(BedUrl(L"/ok/2000"), plain + L"\\late.bin");
+    ASSERT_TRUE(failed.outcome);
+    EXPECT_FALSE(failed.outcome->succeeded);
+
+    std::vector<std::wstring> names;
+    for (const auto& entry : std::filesystem::directory_iterator(plain)) {
+        names.push_back(entry.path().filename().wstring());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"dest.bin", L"late.bin"}));
+    EXPECT_TRUE(IsBedBody(ReadWholeFile(plain + L"\\dest.bin").bytes, 2000));
+    std::filesystem::remove_all(plain);
 }
 
 class StagingFile : public NtfsTest {};

@@ -495,6 +495,8 @@ class CloseWhileBusy(Journey):
             if os.path.exists(linux) and os.path.getsize(linux) == 4000:
                 break
             time.sleep(0.05)
+        else:
+            self.fail("the download did not finish while the UI thread was held")
         time.sleep(0.5)
         driver("ui-thread", "off")
         self.suspended = False
@@ -522,6 +524,8 @@ class CloseWhileBusy(Journey):
             if request_count() > before:
                 break
             time.sleep(0.05)
+        else:
+            self.fail("the request was not sent while the UI thread was held")
         time.sleep(1.0)
         driver("ui-thread", "off")
         self.suspended = False

@@ -10,6 +10,8 @@
 
 inline constexpr wchar_t kHookShareName[] = L"Local\\QuillmereTestDriverShare";
 inline constexpr wchar_t kHookDoneEventName[] = L"Local\\QuillmereTestDriverDone";
+// Manual-reset event that lets a held UI thread go on (see HookQueryHold).
+inline constexpr wchar_t kHookReleaseEventName[] = L"Local\\QuillmereTestDriverRelease";
 inline constexpr wchar_t kHookQueryMessageName[] = L"QuillmereTestDriverQuery";
 inline constexpr char kHookProcName[] = "QmGetMessageHook";
 inline constexpr char kRecordProcName[] = "QmCallWndProcHook";
@@ -17,6 +19,10 @@ inline constexpr char kRecordProcName[] = "QmCallWndProcHook";
 enum HookQueryKind : std::uint32_t {
     HookQueryFonts = 1, // fonts of the direct children of the target window
     HookQueryIcon = 2,  // which standard icon the icon control of a dialog shows
+    // Hold the UI thread inside the hook, between two messages, until the release event is set.
+    // Unlike SuspendThread this never stops the thread inside a lock (the heap, the loader) that
+    // the download worker needs too.
+    HookQueryHold = 3,
 };
 
 // Standard icons the icon query can recognise (the values of IDI_*).

@@ -1186,21 +1186,24 @@ std::string CmdRecord(const Args& args) {
         .Text();
 }
 
-// suspend | resume: holds the program's UI thread still while the download worker goes on, so a
-// test can make a user's action arrive in the queue just before the worker's outcome (as when a
-// person clicks at the very moment a download ends).
-std::string CmdSuspend(const Args& args) {
+// ui-thread on | off: holds the program's UI thread still between two messages while the download
+// worker goes on, so a test can make a user's action arrive in the queue just before the worker's
+// outcome (as when a person clicks at the very moment a download ends).
+std::string CmdHoldUiThread(const Args& args) {
     HWND main = RequireMain();
-    HANDLE thread =
-        OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(main, nullptr));
-    if (!thread)
-        Fail("cannot open the UI thread");
-    bool suspend = Need(args, 0, "on|off") == L"on";
-    DWORD previous = suspend ? SuspendThread(thread) : ResumeThread(thread);
-    CloseHandle(thread);
-    if (previous == static_cast<DWORD>(-1))
-        Fail("SuspendThread/ResumeThread failed");
-    return json::Object().Add("previous_count", json::Unsigned(previous)).Text();
+    bool hold = Need(args, 0, "on|off") == L"on";
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, kHookReleaseEventName);
+    if (!release)
+        Fail("cannot create the release event");
+    if (hold) {
+        ResetEvent(release);
+        AskHook(main, HookQueryHold);
+        // The hook keeps its own handle to the event while it holds the thread.
+    } else {
+        SetEvent(release);
+    }
+    CloseHandle(release);
+    return json::Object().Add("held", json::Bool(hold)).Text();
 }
 
 std::string CmdSleep(const Args& args) {
@@ -1235,7 +1238,7 @@ const std::map<std::wstring, std::string (*)(const Args&), std::less<>>& Command
         {L"save-dialog-cancel", CmdSaveDialogCancel},
         {L"msgbox", CmdMsgBox},
         {L"record", CmdRecord},
-        {L"ui-thread", CmdSuspend},
+        {L"ui-thread", CmdHoldUiThread},
         {L"sleep", CmdSleep},
     };
     return table;

@@ -64,8 +64,11 @@ void Answer(HWND target, std::uint32_t sequence) {
     if (!mapping)
         return;
     auto* share = static_cast<HookShare*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    HANDLE release = nullptr;
     if (share && share->sequence == sequence) {
         share->processId = GetCurrentProcessId();
+        if (share->kind == HookQueryHold)
+            release = OpenEventW(SYNCHRONIZE, FALSE, kHookReleaseEventName);
         if (share->kind == HookQueryFonts)
             AnswerFonts(*share, target);
         else if (share->kind == HookQueryIcon)
@@ -79,6 +82,11 @@ void Answer(HWND target, std::uint32_t sequence) {
     if (share)
         UnmapViewOfFile(share);
     CloseHandle(mapping);
+    if (release) {
+        // Bounded, so that a test that dies while holding cannot hang the program for ever.
+        WaitForSingleObject(release, 60000);
+        CloseHandle(release);
+    }
 }
 
 HookShare* RecorderView() {
