@@ -12,21 +12,8 @@ set(QUILLMERE_DOWNLOAD_SOURCES
 )
 
 # winhttp.dll is not a KnownDLL, so a static import would be looked for in the executable's own
-# folder before wWinMain can restrict the search. A delay-load import library binds it at the
+# folder (often Downloads) before wWinMain can restrict the search. Delay-loaded, it is bound at the
 # first call instead, after SetDefaultDllDirectories has limited loading to the system folder.
-set(QUILLMERE_WINHTTP_DELAYLIB ${CMAKE_BINARY_DIR}/download/libwinhttp_delay.a)
-add_custom_command(
-    OUTPUT ${QUILLMERE_WINHTTP_DELAYLIB}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/download
-    COMMAND ${MINGW_DLLTOOL} --input-def ${CMAKE_CURRENT_LIST_DIR}/winhttp.def
-            --output-delaylib ${QUILLMERE_WINHTTP_DELAYLIB}
-    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/winhttp.def
-    COMMENT "Delay-load import library for winhttp.dll"
-    VERBATIM
-)
-add_custom_target(quillmere_winhttp_delaylib DEPENDS ${QUILLMERE_WINHTTP_DELAYLIB})
-add_library(quillmere_winhttp_delay INTERFACE)
-add_dependencies(quillmere_winhttp_delay quillmere_winhttp_delaylib)
-target_link_libraries(quillmere_winhttp_delay INTERFACE ${QUILLMERE_WINHTTP_DELAYLIB})
+quillmere_delay_import(quillmere_winhttp_delay ${CMAKE_CURRENT_LIST_DIR}/winhttp.def)
 
 set(QUILLMERE_DOWNLOAD_LIBRARIES quillmere_winhttp_delay kernel32)
