@@ -30,4 +30,4 @@ endfunction()
 
 quillmere_hardening_test(hardening.certificates test_certificates.py 120)
 quillmere_hardening_test(hardening.servers test_servers.py 180)
-quillmere_hardening_test(hardening.long_run test_long_run.py 420)
+quillmere_hardening_test(hardening.long_run test_long_run.py 300)

@@ -62,9 +62,8 @@ template <typename F> F NtFunction(const char* name) {
 }
 
 [[noreturn]] void Fail(const std::string& message) {
-    std::printf("{\"ok\":false,\"error\":%s}\n", json::String(std::wstring(message.begin(),
-                                                                          message.end()))
-                                                      .c_str());
+    std::printf("{\"ok\":false,\"error\":%s}\n",
+                json::String(std::wstring(message.begin(), message.end())).c_str());
     std::exit(1);
 }
 
@@ -187,11 +186,9 @@ int Process(DWORD pid) {
 
 int Message(DWORD code) {
     wchar_t* buffer = nullptr;
-    const DWORD count = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                           FORMAT_MESSAGE_IGNORE_INSERTS |
-                                           FORMAT_MESSAGE_FROM_SYSTEM,
-                                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
-                                       nullptr);
+    const DWORD count = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text = count && buffer ? json::String(std::wstring(buffer, count)) : json::Null();
     if (buffer)
         LocalFree(buffer);
