@@ -9,8 +9,8 @@ the successes, in order, with exactly their files on N: and nothing else.
 Wine's Save As dialog (GetSaveFileNameW) leaves one registry key open in the calling process each
 time a file is chosen in it. The destination box is read-only and a success clears it, so every
 success needs a Browse: the dialog's own cost per use is measured in this process before the run,
-and registry keys are allowed to grow by exactly that much per Browse; every other handle must stay
-flat."""
+and registry keys may grow by that much per Browse (plus the small slack below); every other
+handle must stay flat."""
 
 import os
 import random
