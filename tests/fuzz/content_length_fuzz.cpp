@@ -198,7 +198,7 @@ TEST(FuzzContentLength, EveryUnitAloneAndAroundDigitsAgrees) {
 TEST(FuzzContentLength, RandomTextsAgree) {
     fuzz::Differential<std::wstring> test;
     test.name = "ContentLength";
-    test.iterations = 300000;
+    test.iterations = 1000000;
     test.salt = 1;
     test.generate = Generate;
     test.disagreement = Disagreement;

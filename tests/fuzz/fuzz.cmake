@@ -1,7 +1,7 @@
 # Seeded random differential tests of the parsers that read outside input (Content-Length text,
 # URL split and request target, session list entry) against small independent models: one
 # GoogleTest program run under Wine in three groups, each with a fixed number of inputs. The
-# native libFuzzer harnesses in native/ are built by native/run.sh, outside this build.
+# native libFuzzer harnesses in native/ are built by native/run.sh with the host clang.
 add_executable(fuzz_tests
     ${CMAKE_CURRENT_LIST_DIR}/models.cpp
     ${CMAKE_CURRENT_LIST_DIR}/content_length_fuzz.cpp
@@ -43,3 +43,14 @@ while(quillmere_fuzz_rest)
         PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9][0-9]* tests?"
         FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
 endwhile()
+
+# The native harnesses need the host's clang with libFuzzer and take about 25 s to build and run,
+# so they join the suite only when asked for.
+option(QUILLMERE_FUZZ_NATIVE "Also run the native libFuzzer harnesses (host clang) as fuzz.native"
+       OFF)
+if(QUILLMERE_FUZZ_NATIVE)
+    add_test(NAME fuzz.native
+             COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/native/run.sh
+                     ${CMAKE_CURRENT_BINARY_DIR}/fuzz-native 200000)
+    set_tests_properties(fuzz.native PROPERTIES TIMEOUT 180)
+endif()

@@ -126,6 +126,23 @@ std::wstring RequestTarget(std::wstring_view fromPath) {
     return target;
 }
 
+std::wstring PreparedForCracking(std::wstring_view url) {
+    const std::wstring text(url);
+    const std::size_t colon = text.find(L':');
+    if (colon == std::wstring::npos || text.substr(colon + 1, 2) != L"//") {
+        return text;
+    }
+    for (std::size_t i = colon + 3; i < text.size(); ++i) {
+        if (text[i] == L'/') {
+            return text;
+        }
+        if (text[i] == L'?' || text[i] == L'#') {
+            return text.substr(0, i) + L"/" + text.substr(i);
+        }
+    }
+    return text;
+}
+
 UrlAnswer SplitUrl(std::wstring_view url) {
     const std::wstring_view text = UpToZero(url);
     UrlAnswer answer;

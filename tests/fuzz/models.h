@@ -40,6 +40,11 @@ struct UrlAnswer {
 };
 UrlAnswer SplitUrl(std::wstring_view url);
 
+// The URL text as it goes to the platform's splitter: where "scheme://" is followed by an
+// authority that ends at a '?' or '#', one '/' goes in front of that delimiter; any other text
+// stays as it is.
+std::wstring PreparedForCracking(std::wstring_view url);
+
 // The request target for the part of a URL from its path on: the path (or "/"), then the query
 // with its '?', never the fragment.
 std::wstring RequestTarget(std::wstring_view fromPath);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "download/download_state.h"
@@ -184,7 +185,7 @@ EntryInput ShrinkEntry(const EntryInput& input,
 TEST(FuzzSessionEntry, RandomPathsAndCountsAgree) {
     fuzz::Differential<EntryInput> test;
     test.name = "SessionEntry";
-    test.iterations = 100000;
+    test.iterations = 300000;
     test.salt = 4;
     test.generate = Generate;
     test.disagreement = Disagreement;

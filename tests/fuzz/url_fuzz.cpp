@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "download/url_target.h"
@@ -159,24 +160,6 @@ std::wstring GenerateText(fuzz::Random& random) {
     return text;
 }
 
-// The prepared text as its rule says: where "scheme://" is followed by an authority that ends at a
-// '?' or '#', one '/' is put in front of that delimiter; every other text stays as it is.
-std::wstring ModelPrepared(const std::wstring& text) {
-    const std::size_t colon = text.find(L':');
-    if (colon == std::wstring::npos || text.substr(colon + 1, 2) != L"//") {
-        return text;
-    }
-    for (std::size_t i = colon + 3; i < text.size(); ++i) {
-        if (text[i] == L'/') {
-            return text;
-        }
-        if (text[i] == L'?' || text[i] == L'#') {
-            return text.substr(0, i) + L"/" + text.substr(i);
-        }
-    }
-    return text;
-}
-
 std::string TargetDisagreement(const std::wstring& text) {
     const std::wstring program = ComposeRequestTarget(text);
     const std::wstring expected = model::RequestTarget(text);
@@ -184,7 +167,7 @@ std::string TargetDisagreement(const std::wstring& text) {
         return "target program " + fuzz::Escape(program) + ", model " + fuzz::Escape(expected);
     }
     const std::wstring prepared = PrepareUrlForCracking(text);
-    const std::wstring expectedPrepared = ModelPrepared(text);
+    const std::wstring expectedPrepared = model::PreparedForCracking(text);
     if (prepared != expectedPrepared) {
         return "prepared program " + fuzz::Escape(prepared) + ", model " +
                fuzz::Escape(expectedPrepared);
@@ -224,10 +207,23 @@ std::string AcceptDisagreement(const std::wstring& url) {
     return {};
 }
 
+// Plain units first, then the scheme and host in lower case if the disagreement survives that.
+std::wstring ShrinkUrl(const std::wstring& url,
+                       const std::function<bool(const std::wstring&)>& fails) {
+    std::wstring smallest = fuzz::Shrink(url, fails, L"a/");
+    std::wstring lower = smallest;
+    for (wchar_t& c : lower) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    return lower != smallest && fails(lower) ? lower : smallest;
+}
+
 TEST(FuzzRequestTarget, RandomTextsAgree) {
     fuzz::Differential<std::wstring> test;
     test.name = "RequestTarget";
-    test.iterations = 200000;
+    test.iterations = 600000;
     test.salt = 2;
     test.generate = GenerateText;
     test.disagreement = TargetDisagreement;
@@ -239,7 +235,7 @@ TEST(FuzzRequestTarget, RandomTextsAgree) {
 TEST(FuzzAcceptUrl, GeneratedUrlsAgree) {
     fuzz::Differential<std::wstring> test;
     test.name = "AcceptUrl";
-    test.iterations = 60000;
+    test.iterations = 250000;
     test.salt = 3;
     test.generate = [](fuzz::Random& random) {
         std::wstring url = GenerateUrl(random);
@@ -247,7 +243,7 @@ TEST(FuzzAcceptUrl, GeneratedUrlsAgree) {
         return url;
     };
     test.disagreement = AcceptDisagreement;
-    test.shrink = fuzz::TextShrinker(L"a/");
+    test.shrink = ShrinkUrl;
     test.describe = [](const std::wstring& text) { return fuzz::Escape(text); };
     fuzz::Run(test);
     std::printf("[   fuzz   ] AcceptUrl: model said accepted %llu, refused %llu, no claim %llu\n",
