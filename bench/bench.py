@@ -467,7 +467,7 @@ def main():
     parser = argparse.ArgumentParser(
         description=__doc__.split("\n")[0],
         epilog="bench.py --report results.json prints the table of an earlier run again.")
-    parser.add_argument("--rounds", type=int, default=7, help="throughput rounds")
+    parser.add_argument("--rounds", type=int, default=9, help="throughput rounds")
     parser.add_argument("--small-rounds", type=int, default=3, help="10 MiB downloads")
     parser.add_argument("--ping-rounds", type=int, default=3, help="responsiveness runs")
     parser.add_argument("--cancel-trials", type=int, default=15)
