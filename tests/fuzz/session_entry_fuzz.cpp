@@ -21,7 +21,7 @@ struct EntryInput {
 };
 
 const std::wstring nameUnits = L"abcXYZ019 -_~()[]{}!,;'+=\u044f\u00e9\u4e2d";
-const std::wstring specialUnits = L".\\/:.";
+const std::wstring delimiterUnits = L".\\/:.";
 
 const std::uint64_t counts[] = {
     0,
@@ -102,7 +102,7 @@ std::wstring GeneratePath(fuzz::Random& random) {
         break;
     case 2: // dots, separators and colons in any order
         for (std::uint64_t i = random.Below(6); i > 0; --i) {
-            path += random.PickUnit(specialUnits);
+            path += random.PickUnit(delimiterUnits);
         }
         break;
     default:
