@@ -80,8 +80,8 @@ class InitialWindow(unittest.TestCase):
             self.assertEqual(child["class"].upper(), cls, role)
 
     def test_control_ids_styles_and_geometry(self):
-        for child, spec in zip(self.children, E.CONTROLS):
-            role, _cls, _key, cid, x, y, width, height, style, exstyle = spec
+        for child, row in zip(self.children, E.CONTROLS):
+            role, _cls, _key, cid, x, y, width, height, style, exstyle = row
             with self.subTest(control=role):
                 self.assertEqual(child["id"], cid)
                 live = child["style"]
@@ -97,8 +97,8 @@ class InitialWindow(unittest.TestCase):
                 self.assertEqual(child["enabled"], role != "Cancel button")
 
     def test_texts_of_the_interface_language(self):
-        for child, spec in zip(self.children, E.CONTROLS):
-            role, key = spec[0], spec[2]
+        for child, row in zip(self.children, E.CONTROLS):
+            role, key = row[0], row[2]
             want = "" if key is None else E.text(key, LANG)
             with self.subTest(control=role):
                 self.assertEqual(child["text"], want,
@@ -120,8 +120,8 @@ class InitialWindow(unittest.TestCase):
             self.assertNotIn(E.text(key, other), [c["text"] for c in self.children])
 
     def test_every_control_uses_the_gui_font(self):
-        for child, spec in zip(self.children, E.CONTROLS):
-            with self.subTest(control=spec[0]):
+        for child, row in zip(self.children, E.CONTROLS):
+            with self.subTest(control=row[0]):
                 self.assertIsNotNone(child["font"], "the font could not be read")
                 self.assertTrue(child["font"]["is_default_gui"],
                                 "font %s is not DEFAULT_GUI_FONT" % child["font"])
