@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/ui/driver/json.h"
+
 namespace {
 
 constexpr wchar_t MainClass[] = L"QuillmereMainWindow";
@@ -31,23 +33,6 @@ double Now() {
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-std::string JsonText(const std::wstring& text) {
-    std::string out = "\"";
-    for (wchar_t unit : text) {
-        if (unit == L'"' || unit == L'\\') {
-            out += '\\';
-            out += static_cast<char>(unit);
-        } else if (unit >= 0x20 && unit < 0x7F) {
-            out += static_cast<char>(unit);
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
-            out += escape;
-        }
-    }
-    return out + "\"";
-}
-
 void Print(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
@@ -55,7 +40,7 @@ void Print(const std::string& line) {
 }
 
 int Fail(const std::string& message) {
-    Print("{\"ok\":false,\"error\":" + JsonText(std::wstring(message.begin(), message.end())) +
+    Print("{\"ok\":false,\"error\":" + json::String(std::wstring(message.begin(), message.end())) +
           "}");
     return 1;
 }
@@ -266,7 +251,7 @@ int Ping(const std::vector<std::wstring>& args) {
         } else if (first || text != last) {
             char at[32];
             std::snprintf(at, sizeof at, "%s[%.1f,", first ? "" : ",", Now() - start);
-            changes += at + JsonText(text) + "]";
+            changes += at + json::String(text) + "]";
             last = text;
             first = false;
             bool done = false;
