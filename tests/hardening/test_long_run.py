@@ -35,11 +35,17 @@ CALIBRATION_BROWSES = 6
 # event of the system's that comes and goes. A leak of one handle in every 80 downloads or more
 # often exceeds it.
 HANDLE_SLACK = 3
-# Memory (pagefile usage, peak working set) may grow by this much from the 50th download to the
-# 300th: the heap and Wine's own caches move by a few pages (about 0.1 MiB up or down from one
-# reading to the next on this bed). Keeping 4 KiB per download, or one 64 KiB buffer per
-# cancellation, exceeds it.
+# Private memory (pagefile usage) may grow by this much from the 50th download to the 300th: the
+# heap and Wine's own caches move by a few pages (about 0.1 MiB up or down from one reading to the
+# next on this bed). Keeping 4 KiB per download, or one 64 KiB buffer per cancellation, exceeds it.
 MEMORY_SLACK = 1024 * 1024
+# The peak working set is not a leak figure: it only rises, and it rises with what the Save As
+# dialog shows. The dialog lists the destination folder, which gains a file with every success
+# (120 of them by the end), and its list view, icons and shell caches touch more pages each time;
+# runs on the shared machines have seen it rise by 0.6 to 1.3 MiB over the run while private memory
+# stayed flat. It is still held to a loose bound, so that a working set that climbs download after
+# download by several MiB does not pass unseen.
+PEAK_SLACK = 4 * 1024 * 1024
 
 
 def plan():
@@ -161,8 +167,8 @@ class LongRun(H.HardeningTest):
         self.assertLessEqual(last["keys"] - first["keys"], per_browse * browses + HANDLE_SLACK,
                              "registry keys grew by %d over %d Browse"
                              % (last["keys"] - first["keys"], browses))
-        for figure in ("pagefile_usage", "peak_working_set"):
-            self.assertLessEqual(last[figure] - first[figure], MEMORY_SLACK,
+        for figure, slack in (("pagefile_usage", MEMORY_SLACK), ("peak_working_set", PEAK_SLACK)):
+            self.assertLessEqual(last[figure] - first[figure], slack,
                                  "%s: %s" % (figure, [samples[k][figure] for k in sorted(samples)]))
 
         self.app.stop()
