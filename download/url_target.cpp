@@ -49,14 +49,30 @@ bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
         parts.dwUserNameLength != 0 || parts.dwPasswordLength != 0) {
         return false;
     }
-
-    target.hostName.assign(parts.lpszHostName, parts.dwHostNameLength);
-    target.serverPort = parts.nPort;
     // The path runs on to the end of the text: WinHttpCrackUrl hands out the extra information
     // right behind it.
     const std::size_t pathStart = parts.lpszUrlPath != nullptr
                                       ? static_cast<std::size_t>(parts.lpszUrlPath - text.c_str())
                                       : text.size();
+    // Port 0 cannot be reached, and WinHttpConnect would take it for "the default" and quietly go
+    // to 443 instead. Wine's WinHttpCrackUrl also reads a port that is not a number as far as its
+    // digits go ("h:8x" as 8, "h:x" as 0) where Windows refuses the URL, so the port must be
+    // digits only, as Windows has it.
+    const std::size_t hostEnd =
+        static_cast<std::size_t>(parts.lpszHostName - text.c_str()) + parts.dwHostNameLength;
+    if (hostEnd < pathStart && text[hostEnd] == L':') {
+        const std::wstring_view port =
+            std::wstring_view(text).substr(hostEnd + 1, pathStart - hostEnd - 1);
+        if (port.empty() || port.find_first_not_of(L"0123456789") != std::wstring_view::npos) {
+            return false;
+        }
+    }
+    if (parts.nPort == 0) {
+        return false;
+    }
+
+    target.hostName.assign(parts.lpszHostName, parts.dwHostNameLength);
+    target.serverPort = parts.nPort;
     target.requestTarget = ComposeRequestTarget(std::wstring_view(text).substr(pathStart));
     return true;
 }

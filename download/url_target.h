@@ -26,6 +26,6 @@ std::wstring PrepareUrlForCracking(std::wstring_view url);
 // Pure logic.
 std::wstring ComposeRequestTarget(std::wstring_view fromPath);
 
-// True and the three parts when the URL is HTTPS with a non-empty host and without user name or
-// password, as WinHttpCrackUrl reads the prepared text; false for anything else.
+// True and the three parts when the URL is HTTPS with a non-empty host, a port other than 0 and
+// no user name or password, as WinHttpCrackUrl reads the prepared text; false for anything else.
 bool AcceptUrl(const std::wstring& url, UrlTarget& target);

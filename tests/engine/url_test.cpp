@@ -63,6 +63,11 @@ TEST(UrlAcceptance, RefusesOtherSchemesUserInfoMissingHostsAndNonsense) {
              L"https://:pw@example.com/", // a password only
              L"https://u@h?x",            // user name before a query right after the host
              L"https://h:65536/",         // port out of range
+             L"https://h:0/",             // port 0, which WinHttpConnect would turn into 443
+             L"https://h:00000/?q",       //
+             L"https://h:8x/",            // a port that is not a number (Wine reads 8)
+             L"https://h:x/",             //
+             L"https://h:/",              // a colon and no port
          }) {
         UrlTarget target;
         EXPECT_FALSE(AcceptUrl(url, target)) << Narrow(url);

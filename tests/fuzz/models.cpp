@@ -186,17 +186,32 @@ UrlAnswer SplitUrl(std::wstring_view url) {
     if (portColon != std::wstring_view::npos) {
         host = authority.substr(0, portColon);
         const std::wstring_view portText = authority.substr(portColon + 1);
-        if (portText.empty() || portText.size() > 5) {
+        bool plainHost = !host.empty();
+        for (const wchar_t c : host) {
+            plainHost = plainHost && IsPlainHostUnit(c);
+        }
+        bool digitsOnly = !portText.empty();
+        for (const wchar_t c : portText) {
+            digitsOnly = digitsOnly && IsAsciiDigit(c);
+        }
+        if (!digitsOnly) {
+            if (plainHost) {
+                answer.verdict = Verdict::Refused; // "h:", "h:8x", "h:-1": no port to go to
+            }
+            return answer;
+        }
+        if (portText.size() > 5) {
             return answer;
         }
         port = 0;
         for (const wchar_t c : portText) {
-            if (!IsAsciiDigit(c)) {
-                return answer;
-            }
             port = port * 10 + static_cast<std::uint32_t>(c - L'0');
         }
-        if (port == 0 || port > 65535) {
+        if (port > 65535) {
+            return answer;
+        }
+        if (port == 0) {
+            answer.verdict = Verdict::Refused; // never reachable, whatever the host
             return answer;
         }
     }
