@@ -56,8 +56,8 @@ bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
                                       : text.size();
     // Port 0 cannot be reached, and WinHttpConnect would take it for "the default" and quietly go
     // to 443 instead. Wine's WinHttpCrackUrl also reads a port that is not a number as far as its
-    // digits go ("h:8x" as 8, "h:x" as 0) where Windows refuses the URL, so the port must be
-    // digits only, as Windows has it.
+    // digits go ("h:8x" as port 8) where Windows refuses the URL, so the port must be digits only,
+    // as Windows has it.
     const std::size_t hostEnd =
         static_cast<std::size_t>(parts.lpszHostName - text.c_str()) + parts.dwHostNameLength;
     if (hostEnd < pathStart && text[hostEnd] == L':') {
