@@ -73,12 +73,16 @@ class HostileServers(H.HardeningTest):
         self.assert_failed_cleanly(name, before, replace=True)
 
     def test_connection_reset_mid_body(self):
-        # Wine reports a reset only once a read after the first 64 KiB meets it.
+        # Wine reports a reset only once a read after the first 64 KiB meets it. On a busy
+        # machine it has been seen to report the body ending early instead (Linux hands a reset
+        # to one receive call only and end of stream to every later one), and the size check then
+        # fails the download. Any of the three is a failure with nothing written.
         for name, replace in (("reset-existing.bin", True), ("reset-new.bin", False)):
             with self.subTest(name=name):
                 before, _ = self.start("/reset/1000000?after=70000", name, replace=replace)
                 self.assert_error_box([H.error_text(WSAECONNRESET),
-                                       H.error_text(ERROR_WINHTTP_CONNECTION_ERROR)])
+                                       H.error_text(ERROR_WINHTTP_CONNECTION_ERROR),
+                                       H.T("size_mismatch")])
                 self.assert_failed_cleanly(name, before, replace=replace)
 
     def test_a_megabyte_of_response_headers(self):
