@@ -23,6 +23,9 @@ enum HookQueryKind : std::uint32_t {
     // Unlike SuspendThread this never stops the thread inside a lock (the heap, the loader) that
     // the download worker needs too.
     HookQueryHold = 3,
+    // Answer nothing. Posted after other messages, its answer says the UI thread has taken them
+    // all from its queue and dispatched them (or is in a modal loop that one of them opened).
+    HookQuerySync = 4,
 };
 
 // Standard icons the icon query can recognise (the values of IDI_*).

@@ -290,7 +290,8 @@ HHOOK InstallHook(int type, const char* procName, DWORD thread) {
     return hook;
 }
 
-const HookShare& AskHook(HWND target, HookQueryKind kind) {
+const HookShare& AskHook(HWND target, HookQueryKind kind,
+                         DWORD timeoutMs = kCrossProcessTimeoutMs) {
     DWORD thread = GetWindowThreadProcessId(target, nullptr);
     if (!thread)
         Fail("the window to ask is gone");
@@ -309,10 +310,26 @@ const HookShare& AskHook(HWND target, HookQueryKind kind) {
     ResetEvent(g_hook.done);
     if (!PostMessageW(target, g_hook.message, share.sequence, 0))
         Fail("cannot post the query to the program");
-    if (WaitForSingleObject(g_hook.done, kCrossProcessTimeoutMs) != WAIT_OBJECT_0 ||
+    if (WaitForSingleObject(g_hook.done, timeoutMs) != WAIT_OBJECT_0 ||
         share.answeredSequence != share.sequence)
         TimedOut("the hook inside the program did not answer");
     return share;
+}
+
+// Waits until the program's UI thread has dealt with what was posted to it so far. A sent
+// WM_NULL is no such proof: sent messages are handled before posted ones, so it can come back
+// while a posted click still waits in the queue. A window that went away meanwhile (a click that
+// closed it) has dealt with everything. The wait is long because a click on Browse is answered
+// only once the Save As dialog, slow to build on a busy machine, runs its loop.
+void AfterPosted(HWND main) {
+    if (!IsWindow(main))
+        return;
+    try {
+        AskHook(main, HookQuerySync, kDefaultWaitMs);
+    } catch (const Failure&) {
+        if (IsWindow(main))
+            throw;
+    }
 }
 
 // ---- Describing windows ---------------------------------------------------------------------
@@ -679,7 +696,7 @@ std::string CmdClick(const Args& args) {
     HWND button = Control(main, name);
     RequireUsable(main, button, "the " + Narrow(name) + " button");
     PressButton(button);
-    Settle(main);
+    AfterPosted(main);
     return json::Object().Add("clicked", json::String(name)).Text();
 }
 
@@ -1138,6 +1155,8 @@ std::string CmdMsgBox(const Args& args) {
         PressButton(buttons.front());
         if (!WaitFor(kDefaultWaitMs, [&] { return !IsWindow(box) || !IsWindowVisible(box); }))
             TimedOut("the message box stayed open");
+        // The code that showed the box goes on once it has closed.
+        AfterPosted(main);
         result.Add("pressed", json::Number(id));
     }
     return result.Text();

@@ -1,7 +1,8 @@
 // qmhook.dll: a WH_GETMESSAGE hook that qmdriver.exe installs on the program's UI thread. When the
 // thread takes the driver's registered query message from its queue (in its own loop or in the
 // modal loop of a dialog or message box), the hook answers it from inside the process: the fonts of
-// a window's children, or the standard icon a message box shows. The message itself is swallowed.
+// a window's children, the standard icon a message box shows, or nothing but the fact that the
+// thread got there. The message itself is swallowed.
 #include "hook_share.h"
 
 #include <cwchar>
