@@ -87,19 +87,26 @@ bool IsClass(HWND window, const wchar_t* name) {
     return _wcsicmp(ClassOf(window).c_str(), name) == 0;
 }
 
-// The text the window itself reports (WM_GETTEXT), as a user sees it.
+// The text the window itself reports (WM_GETTEXT), as a user sees it. The length and the text
+// come from two messages, and the program may set a longer text between them; a buffer with one
+// unit to spare shows that (it fills up), and the text is read again.
 std::wstring TextOf(HWND window) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
-                             kCrossProcessTimeoutMs, &length))
-        Fail("WM_GETTEXTLENGTH did not answer");
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs, &copied))
-        Fail("WM_GETTEXT did not answer");
-    text.resize(std::min<DWORD_PTR>(copied, length));
-    return text;
+    for (;;) {
+        DWORD_PTR length = 0;
+        if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
+                                 kCrossProcessTimeoutMs, &length))
+            Fail("WM_GETTEXTLENGTH did not answer");
+        std::wstring text(length + 2, L'\0');
+        DWORD_PTR copied = 0;
+        if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(),
+                                 reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                                 kCrossProcessTimeoutMs, &copied))
+            Fail("WM_GETTEXT did not answer");
+        if (copied <= length) {
+            text.resize(copied);
+            return text;
+        }
+    }
 }
 
 std::vector<HWND> Children(HWND parent) {
