@@ -916,16 +916,6 @@ std::string CmdWatchStatus(const Args& args) {
             break;
         SleepMs(intervalMs);
     }
-    if (reached) {
-        // The text can be read the moment it is set, while the window procedure that set it is
-        // still at work (a success clears the destination just after it). Once the window answers
-        // a sent message, that procedure has returned or is waiting in a modal loop.
-        DWORD_PTR ignored = 0;
-        if (!SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL,
-                                 static_cast<UINT>(kDefaultWaitMs), &ignored) &&
-            IsWindow(main))
-            Fail("the window did not answer after its status changed");
-    }
     std::string result = json::Object()
                              .Add("changes", changes.Text())
                              .Add("samples", json::Number(samples))
