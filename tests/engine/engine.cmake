@@ -15,7 +15,7 @@ add_executable(engine_tests
     ${CMAKE_CURRENT_LIST_DIR}/stall_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/outcome_texts_test.cpp
 )
-target_link_libraries(engine_tests PRIVATE quillmere_core GTest::gtest_main user32)
+target_link_libraries(engine_tests PRIVATE quillmere_engine GTest::gtest_main user32)
 target_link_options(engine_tests PRIVATE -static)
 
 # Group name, the GoogleTest filter of its suites, its time limit in seconds. Every suite belongs

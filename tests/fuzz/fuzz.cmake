@@ -8,7 +8,7 @@ add_executable(fuzz_tests
     ${CMAKE_CURRENT_LIST_DIR}/url_fuzz.cpp
     ${CMAKE_CURRENT_LIST_DIR}/session_entry_fuzz.cpp
 )
-target_link_libraries(fuzz_tests PRIVATE quillmere_core gtest_main)
+target_link_libraries(fuzz_tests PRIVATE quillmere_engine gtest_main)
 target_link_options(fuzz_tests PRIVATE -static)
 
 # Group name, the GoogleTest filter of its suites, its time limit in seconds.

@@ -7,7 +7,7 @@ add_executable(unit_tests
     ${CMAKE_CURRENT_LIST_DIR}/progress_text_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/session_entry_test.cpp
 )
-target_link_libraries(unit_tests PRIVATE quillmere_core gtest_main)
+target_link_libraries(unit_tests PRIVATE quillmere_engine gtest_main)
 target_link_options(unit_tests PRIVATE -static)
 
 # Group name, then the GoogleTest filter of its suites. Every suite belongs to exactly one group.

@@ -1,23 +1,13 @@
-// Content-Length text to announced size. Pure logic for the worker thread.
+// Content-Length text, as WinHTTP hands it over in UTF-16, to announced size. Pure logic for the
+// worker thread; the rule is the core's, with the white space msvcrt's wcstoull skips.
 #include "download/content_length.h"
 
 #include <cwchar>
 
+#include "core/content_length.h"
+#include "text/text_edge.h"
+
 std::optional<std::uint64_t> ParseContentLength(const wchar_t* text) {
-    wchar_t* end = nullptr;
-    const std::uint64_t value = std::wcstoull(text, &end, 10);
-    if (end == text) {
-        return std::nullopt;
-    }
-    if (*end != L'\0') {
-        return std::nullopt;
-    }
-    // wcstoull negates a value read after a minus sign, so " -1" would come back as 2^64 - 1. The
-    // converted part holds only white space, one sign and digits, so any minus in it is that sign.
-    for (const wchar_t* p = text; p != end; ++p) {
-        if (*p == L'-') {
-            return std::nullopt;
-        }
-    }
-    return value;
+    return core::ParseContentLength(Utf8FromWide(std::wstring_view(text, std::wcslen(text))),
+                                    core::LeadingSpace::Unicode);
 }

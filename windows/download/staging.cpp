@@ -5,16 +5,13 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "core/staging_name.h"
 #include "download/platform_seam.h"
-#include "text/decimal_text.h"
-
-const char ZoneIdentifierText[26] = {'[', 'Z', 'o', 'n', 'e', 'T',  'r',  'a', 'n',
-                                     's', 'f', 'e', 'r', ']', '\r', '\n', 'Z', 'o',
-                                     'n', 'e', 'I', 'd', '=', '3',  '\r', '\n'};
+#include "text/text_edge.h"
 
 namespace {
 
-constexpr unsigned StagingAttempts = 100;
+using core::StagingAttempts;
 
 // The code a failed file call leaves; a call that failed without saying why still must not read
 // as success in the error box.
@@ -148,7 +145,7 @@ void RemoveStrayZoneStream(const std::wstring& stagingPath) {
 }
 
 std::wstring StagingFileName(const std::wstring& targetPath, std::uint32_t processId, unsigned n) {
-    return targetPath + L".quillmere-" + DecimalText(processId) + L"-" + DecimalText(n) + L".part";
+    return WideFromUtf8(core::StagingFileName(Utf8FromWide(targetPath), processId, n));
 }
 
 void StageAndCommit(JobState& state, unsigned char (&chunk)[ChunkSize]) {

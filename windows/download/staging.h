@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/staging_name.h"
 #include "download/job_state.h"
 
 // The staging file name for attempt n: the destination path, ".quillmere-", the process id,
@@ -19,7 +20,7 @@ std::wstring StagingFileName(const std::wstring& targetPath, std::uint32_t proce
 void RemoveStrayZoneStream(const std::wstring& stagingPath);
 
 // The 26 bytes of the Zone.Identifier stream: "[ZoneTransfer]" CR LF "ZoneId=3" CR LF.
-extern const char ZoneIdentifierText[26];
+using core::ZoneIdentifierText;
 
 // Runs the whole stage on a response with status 200 whose body is unread. Leaves the job
 // committed (succeeded, stagingPath empty), cancelled, or failed with errorCode or the size

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "core/request_target.h"
+#include "text/text_edge.h"
+
 std::wstring PrepareUrlForCracking(std::wstring_view url) {
     std::wstring text(url);
     const std::size_t colon = text.find(L':');
@@ -20,14 +23,7 @@ std::wstring PrepareUrlForCracking(std::wstring_view url) {
 }
 
 std::wstring ComposeRequestTarget(std::wstring_view fromPath) {
-    const std::size_t extraStart = fromPath.find_first_of(L"?#");
-    const std::wstring_view path = fromPath.substr(0, extraStart);
-    std::wstring target = path.empty() ? std::wstring(L"/") : std::wstring(path);
-    if (extraStart != std::wstring_view::npos) {
-        std::wstring_view extra = fromPath.substr(extraStart);
-        target.append(extra.substr(0, extra.find(L'#')));
-    }
-    return target;
+    return WideFromUtf8(core::ComposeRequestTarget(Utf8FromWide(fromPath)));
 }
 
 bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
@@ -63,7 +59,7 @@ bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
     if (hostEnd < pathStart && text[hostEnd] == L':') {
         const std::wstring_view port =
             std::wstring_view(text).substr(hostEnd + 1, pathStart - hostEnd - 1);
-        if (port.empty() || port.find_first_not_of(L"0123456789") != std::wstring_view::npos) {
+        if (!core::IsPortText(Utf8FromWide(port))) {
             return false;
         }
     }

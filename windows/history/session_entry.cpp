@@ -1,52 +1,21 @@
-// Builds the session list line for a completed download. Runs on the UI thread; keeps no state.
+// The session list line for a completed download, as UTF-16 for the list box: the core builds it
+// from the path in UTF-8. Runs on the UI thread; keeps no state.
 #include "history/session_entry.h"
 
+#include "core/session_entry.h"
 #include "download/download_state.h"
-#include "text/decimal_text.h"
-#include "text/texts.h"
-
-namespace {
-
-constexpr const wchar_t* pathSeparators = L"\\/";
-constexpr std::size_t maxExtensionUnits = 24;
-
-std::wstring FileExtension(const std::wstring& path) {
-    std::size_t separator = path.find_last_of(pathSeparators);
-    std::size_t dot = path.find_last_of(L'.');
-    // A dot that belongs to a folder name is no extension of the file.
-    if (dot == std::wstring::npos || (separator != std::wstring::npos && dot < separator)) {
-        return TextNoExtension;
-    }
-    return path.substr(dot, maxExtensionUnits);
-}
-
-const wchar_t* SizeBucket(std::uint64_t byteCount) {
-    if (byteCount < 0x100000) {
-        return Text(TextBucketUnder1Mib);
-    }
-    if (byteCount < 0x6400000) {
-        return Text(TextBucket1To100Mib);
-    }
-    return Text(TextBucket100MibAndOver);
-}
-
-} // namespace
+#include "text/text_edge.h"
 
 std::wstring FileNameOfPath(const std::wstring& path) {
-    std::size_t separator = path.find_last_of(pathSeparators);
-    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+    return WideFromUtf8(core::FileNameOfPath(Utf8FromWide(path)));
 }
 
 std::wstring FormatSessionEntry(const std::wstring& path, std::uint64_t byteCount) {
-    std::wstring entry = FileExtension(path);
-    entry += TextEntrySeparator;
-    entry += SizeBucket(byteCount);
-    entry += TextEntrySeparator;
-    entry += DecimalText(byteCount);
-    entry += Text(TextBytesUnit);
-    return entry;
+    return WideFromUtf8(
+        core::FormatSessionEntry(Utf8FromWide(path), byteCount, appGlobals.russianUi));
 }
 
 std::wstring FormatSessionListLine(const std::wstring& path, std::uint64_t byteCount) {
-    return FileNameOfPath(path) + TextNameSeparator + FormatSessionEntry(path, byteCount);
+    return WideFromUtf8(
+        core::FormatSessionListLine(Utf8FromWide(path), byteCount, appGlobals.russianUi));
 }

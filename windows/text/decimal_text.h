@@ -1,20 +1,12 @@
-// Plain unsigned decimal text for counts, codes and ids: no sign, grouping or leading zeros.
+// Plain unsigned decimal text for counts, codes and ids, as UTF-16 for the wide Windows functions.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "core/decimal_text.h"
+
 inline std::wstring DecimalText(std::uint64_t value) {
-    wchar_t digits[20];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    std::wstring text;
-    text.reserve(count);
-    while (count > 0) {
-        text.push_back(digits[--count]);
-    }
-    return text;
+    const std::string digits = core::DecimalText(value);
+    return std::wstring(digits.begin(), digits.end());
 }

@@ -1,7 +1,6 @@
-// The language rule: Russian texts exactly when the primary language of the user's default UI
-// language is Russian (any sublanguage), English otherwise. Decided once at start-up.
+// The language rule, read from the Windows language identifier (see core/ui_language.h).
 #pragma once
 
-inline bool IsRussianUiLanguage(unsigned short languageId) {
-    return (languageId & 0x3FF) == 0x19;
-}
+#include "core/ui_language.h"
+
+using core::IsRussianUiLanguage;

@@ -19,10 +19,12 @@ flags="-std=c++20 -O1 -g -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefin
        -fno-sanitize-recover=undefined -I$repo/windows -I$repo -I$here/stub"
 # shellcheck disable=SC2086
 "$cxx" $flags -o "$out/content_length_fuzzer" "$here/content_length_fuzzer.cpp" \
-    "$repo/tests/fuzz/models.cpp" "$repo/windows/download/content_length.cpp"
+    "$repo/tests/fuzz/models.cpp" "$repo/windows/download/content_length.cpp" \
+    "$repo/core/content_length.cpp" "$repo/windows/text/text_edge.cpp"
 # shellcheck disable=SC2086
 "$cxx" $flags -o "$out/request_target_fuzzer" "$here/request_target_fuzzer.cpp" \
-    "$repo/tests/fuzz/models.cpp" "$repo/windows/download/url_target.cpp"
+    "$repo/tests/fuzz/models.cpp" "$repo/windows/download/url_target.cpp" \
+    "$repo/core/request_target.cpp" "$repo/windows/text/text_edge.cpp"
 
 # Seed corpora and dictionaries: each entry as UTF-16LE units.
 /usr/bin/python3 - "$out" <<'PY'
