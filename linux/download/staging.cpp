@@ -1,0 +1,186 @@
+// Staging file, body copy, size check, flush, zone mark and commit, on the worker thread. Writes,
+// the flush and the renames go through the platform seam.
+#include "download/staging.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "core/staging_name.h"
+#include "download/http_exchange.h"
+#include "download/platform_seam.h"
+
+namespace {
+
+// The code a failed file call leaves; a call that failed without saying why (or a write that
+// wrote nothing) still must not read as success in the error box.
+ErrorCode FileFailureCode(int code) {
+    return SystemError(code != 0 ? code : EIO);
+}
+
+bool CancelSeen(JobState& state) {
+    if (appGlobals.cancelRequested.load()) {
+        state.outcome->cancelled = true;
+        return true;
+    }
+    return false;
+}
+
+// A name nobody else has, or none: a name that is taken is left alone and the next is tried. The
+// file is readable and writable as the umask allows, like any file the user saves, and is not
+// inherited by programs the process may start.
+int CreateStagingFile(JobState& state) {
+    const auto processId = static_cast<std::uint32_t>(getpid());
+    for (unsigned n = 0; n < core::StagingAttempts; ++n) {
+        state.stagingPath = core::StagingFileName(state.job->targetPath, processId, n);
+        const int file =
+            open(state.stagingPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (file >= 0) {
+            return file;
+        }
+        const int code = errno;
+        if (code != EEXIST || n + 1 == core::StagingAttempts) {
+            state.errorCode = FileFailureCode(code);
+            state.stagingPath.clear();
+            return -1;
+        }
+    }
+    return -1; // not reached: the last attempt returns above
+}
+
+// Writes all of one chunk, resuming after each partial write where it stopped.
+bool WriteChunk(JobState& state, int file, const unsigned char* data, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        errno = 0;
+        const ssize_t written = platformSeam.write(file, data + done, count - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            state.errorCode = FileFailureCode(written < 0 ? errno : 0);
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+enum class CopyEnd { BodyComplete, Failed, Cancelled };
+
+// Reads to the end of the body as the server sends it; sizes are compared only afterwards.
+CopyEnd CopyBody(JobState& state, int file, unsigned char (&chunk)[ChunkSize]) {
+    if (CancelSeen(state)) {
+        return CopyEnd::Cancelled;
+    }
+    for (;;) {
+        std::size_t count = 0;
+        if (!ReadBody(state, chunk, ChunkSize, count)) {
+            return CopyEnd::Failed;
+        }
+        if (count == 0) {
+            return CopyEnd::BodyComplete;
+        }
+        if (!WriteChunk(state, file, chunk, count)) {
+            return CopyEnd::Failed;
+        }
+        state.outcome->bytesWritten += count;
+        appGlobals.bytesReceived.exchange(state.outcome->bytesWritten);
+        if (CancelSeen(state)) {
+            return CopyEnd::Cancelled;
+        }
+    }
+}
+
+// Marks the staging file as coming from the Internet zone. A file system without user attributes
+// simply gets no mark, so nothing here can fail the job.
+void MarkInternetZone(int file) {
+    fsetxattr(file, ZoneAttributeName, core::ZoneIdentifierText, sizeof core::ZoneIdentifierText,
+              0);
+}
+
+// Closes the staging file; true when its content is complete, checked, flushed and marked. The
+// mark goes on after the flush and through the open descriptor, so it lands on this very file.
+bool CompleteStagingFile(JobState& state, int file, CopyEnd end) {
+    bool complete = false;
+    if (CancelSeen(state) || end == CopyEnd::Failed) {
+        // A cancellation wins over whatever ended the copy.
+    } else if (appGlobals.totalKnown.load() &&
+               state.outcome->bytesWritten != appGlobals.contentLength.load()) {
+        state.outcome->errorText = Text(core::TextSizeMismatch);
+    } else if (errno = 0, platformSeam.fsync(file) != 0) {
+        state.errorCode = FileFailureCode(errno);
+    } else {
+        MarkInternetZone(file);
+        complete = true;
+    }
+    close(file);
+    return complete;
+}
+
+// Where the file system refuses the rename without replacement (ntfs-3g says EINVAL, an old kernel
+// ENOSYS), a second name for the file made with link(), which never replaces an existing name,
+// followed by the removal of the staging name, does the same job.
+int MoveWithoutReplacing(const char* from, const char* to) {
+    if (platformSeam.renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return -1;
+    }
+    if (platformSeam.link(from, to) != 0) {
+        return -1;
+    }
+    unlink(from);
+    return 0;
+}
+
+// Makes the commit durable: the rename lives in the folder, which is flushed on its own. The
+// file is in place whatever this reports, so a failure here does not fail the job.
+void FlushFolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
+    }
+}
+
+void Commit(JobState& state) {
+    if (CancelSeen(state)) {
+        return;
+    }
+    // Replacing only when it was confirmed: a file that appeared at the destination after it was
+    // chosen makes the commit fail instead of being overwritten unasked.
+    errno = 0;
+    const char* from = state.stagingPath.c_str();
+    const char* to = state.job->targetPath.c_str();
+    const int result =
+        state.job->replaceExisting ? platformSeam.rename(from, to) : MoveWithoutReplacing(from, to);
+    if (result == 0) {
+        state.stagingPath.clear();
+        state.outcome->succeeded = true;
+        FlushFolderOf(state.job->targetPath);
+    } else {
+        state.errorCode = FileFailureCode(errno);
+    }
+}
+
+} // namespace
+
+void StageAndCommit(JobState& state, unsigned char (&chunk)[ChunkSize]) {
+    const int file = CreateStagingFile(state);
+    if (file < 0) {
+        return;
+    }
+    const CopyEnd end = CopyBody(state, file, chunk);
+    if (!CompleteStagingFile(state, file, end)) {
+        return;
+    }
+    Commit(state);
+}

@@ -1,0 +1,11 @@
+// The text of an error code for the error box. Any thread; here the worker's.
+#pragma once
+
+#include <string>
+
+#include "download/error_code.h"
+
+// The system's text for an errno value (in Russian when `russian` is set and the system has
+// Russian texts, else in English) or libcurl's text for a libcurl result (English: libcurl has
+// no other), whole and unchanged; "Error " and the number when there is no text for it.
+std::string FormatSystemError(ErrorCode code, bool russian);

@@ -1,0 +1,107 @@
+#!/bin/bash
+# Runs one Linux engine test program inside a bed of its own: the bed's HTTPS server on localhost
+# with a throwaway CA, that CA trusted only inside this run (a private mount namespace in which the
+# system's certificate bundle also holds it), a small NTFS volume mounted with ntfs-3g, and a
+# Russian locale for the system's Russian error texts. Everything ends with the run: the namespace
+# takes its mounts with it, and the server is stopped by its pid. Needs root and /dev/fuse.
+#
+# Usage: bed.sh BED_DIR PROGRAM [ARGS...]
+# Inside, the program sees QM_BED_DIR, QM_HTTPS_PORT, QM_PORT_SELFSIGNED, QM_REQUEST_LOG,
+# QM_NTFS_MOUNT and QM_NTFS_REMOUNT (a command: "$QM_NTFS_REMOUNT windows|xattr" mounts the NTFS
+# volume again with that streams interface).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+if [ "${1:-}" = --remount ]; then
+    # $2 the bed, $3 the streams interface.
+    fusermount -u "$2/ntfs" 2>/dev/null || umount "$2/ntfs"
+    exec ntfs-3g -o "streams_interface=$3" "$2/ntfs.img" "$2/ntfs"
+fi
+if [ "${QM_LINUX_BED_INSIDE:-}" != 1 ]; then
+    exec unshare --mount --propagation private env QM_LINUX_BED_INSIDE=1 "$0" "$@"
+fi
+
+bed=$1
+shift
+mkdir -p "$bed"
+bed=$(cd "$bed" && pwd)
+certs=$bed/certs
+log=$bed/bed.log
+: >"$log"
+
+# Certificates: a CA, a server certificate for localhost that it signs, and a self-signed one that
+# nothing trusts. Made once per bed and reused while they stay valid for a week.
+if ! openssl x509 -checkend 604800 -noout -in "$certs/localhost.pem" >/dev/null 2>&1; then
+    rm -rf "$certs" && mkdir -p "$certs"
+    {
+        openssl req -x509 -new -newkey rsa:2048 -nodes -sha256 -days 30 \
+            -keyout "$certs/ca.key" -out "$certs/ca.pem" \
+            -subj "/CN=Quillmere Linux Bed CA $(date -u +%Y%m%d%H%M%S)" \
+            -addext "basicConstraints=critical,CA:TRUE" \
+            -addext "keyUsage=critical,keyCertSign,cRLSign"
+        openssl req -new -newkey rsa:2048 -nodes -keyout "$certs/localhost.key" \
+            -out "$certs/localhost.csr" -subj "/CN=localhost"
+        printf '%s\n' "basicConstraints=critical,CA:FALSE" \
+            "keyUsage=critical,digitalSignature,keyEncipherment" \
+            "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost" >"$certs/server.ext"
+        openssl x509 -req -in "$certs/localhost.csr" -CA "$certs/ca.pem" -CAkey "$certs/ca.key" \
+            -CAcreateserial -days 30 -sha256 -extfile "$certs/server.ext" \
+            -out "$certs/localhost.pem"
+        openssl req -x509 -new -newkey rsa:2048 -nodes -sha256 -days 30 \
+            -keyout "$certs/selfsigned.key" -out "$certs/selfsigned.pem" -subj "/CN=localhost" \
+            -addext "subjectAltName=DNS:localhost" -addext "extendedKeyUsage=serverAuth"
+    } >>"$log" 2>&1 || { cat "$log"; echo "bed: certificate generation failed" >&2; exit 1; }
+fi
+
+# The CA is trusted here only: the bundle libcurl reads is replaced in this namespace alone.
+system_bundle=/etc/ssl/certs/ca-certificates.crt
+cat "$system_bundle" "$certs/ca.pem" >"$bed/ca-bundle.crt"
+mount --bind "$bed/ca-bundle.crt" "$system_bundle"
+
+# The Russian locale, for the system's Russian error texts, in a folder of the bed's own.
+if [ ! -d "$bed/locale/ru_RU.UTF-8" ]; then
+    mkdir -p "$bed/locale"
+    localedef -i ru_RU -f UTF-8 "$bed/locale/ru_RU.UTF-8" >>"$log" 2>&1 || true
+fi
+export LOCPATH=$bed/locale
+
+# A fresh NTFS volume, mounted with the default streams interface, where user.* attributes are the
+# file's named streams.
+rm -f "$bed/ntfs.img"
+truncate -s 64M "$bed/ntfs.img"
+mkntfs -F -Q -q -L QMLINUX "$bed/ntfs.img" >>"$log" 2>&1
+mkdir -p "$bed/ntfs"
+ntfs-3g "$bed/ntfs.img" "$bed/ntfs"
+
+rm -f "$bed/ports.txt"
+: >"$bed/requests.jsonl"
+/usr/bin/python3 "$here/../bed/https_server.py" --log "$bed/requests.jsonl" \
+    --port-file "$bed/ports.txt" \
+    --listen "ok:0:$certs/localhost.pem:$certs/localhost.key" \
+    --listen "selfsigned:0:$certs/selfsigned.pem:$certs/selfsigned.key" \
+    </dev/null >>"$log" 2>&1 &
+server=$!
+finish() {
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+    fusermount -u "$bed/ntfs" 2>/dev/null || umount "$bed/ntfs" 2>/dev/null || true
+}
+trap finish EXIT
+for _ in $(seq 1 200); do
+    if [ -f "$bed/ports.txt" ] || ! kill -0 "$server" 2>/dev/null; then break; fi
+    sleep 0.05
+done
+[ -f "$bed/ports.txt" ] || { cat "$log"; echo "bed: the HTTPS server did not start" >&2; exit 1; }
+port_of() { awk -v n="$1" '$1 == n { print $2 }' "$bed/ports.txt"; }
+
+# No proxy of the caller's may come between the program and the bed's server.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+export QM_BED_DIR=$bed QM_HTTPS_PORT QM_PORT_SELFSIGNED QM_REQUEST_LOG=$bed/requests.jsonl
+export QM_NTFS_MOUNT=$bed/ntfs QM_NTFS_REMOUNT="$0 --remount $bed"
+QM_HTTPS_PORT=$(port_of ok)
+QM_PORT_SELFSIGNED=$(port_of selfsigned)
+set +e
+"$@"
+status=$?
+set -e
+exit "$status"

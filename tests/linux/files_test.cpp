@@ -1,0 +1,177 @@
+// The file side of whole jobs: staging names beside the destination, exclusive creation, the mode
+// the umask leaves, the zone mark as an extended attribute, the commit without and with
+// replacement, cancellation at the poll points; on the build tree's file system and on a real
+// NTFS volume (ntfs-3g), where the mark must read back as the file's Zone.Identifier stream.
+// Test thread; each job on a worker thread of its own.
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/staging_name.h"
+#include "download/staging.h"
+#include "download/system_error.h"
+#include "tests/linux/harness.h"
+
+namespace {
+
+class LinuxFiles : public LinuxEngineTest {
+  protected:
+    std::string Staging(unsigned n) const {
+        return core::StagingFileName(Target("dest.bin"), static_cast<std::uint32_t>(getpid()), n);
+    }
+    std::string SystemText(int code) const { return FormatSystemError(SystemError(code), false); }
+};
+
+TEST_F(LinuxFiles, TakenStagingNamesAreSkippedAndLeftAlone) {
+    WriteWholeFile(Staging(0), "zero");
+    WriteWholeFile(Staging(1), "one");
+    const DirectorySnapshot before = SnapshotDirectory(directory);
+    std::string seenStaging;
+    JobOptions options;
+    options.whileRunning = [&] {
+        if (seenStaging.empty() && std::filesystem::exists(Staging(2))) {
+            seenStaging = Staging(2);
+        }
+    };
+    const JobResult result = RunJob(BedUrl("/paced/200000?ms=50"), Target("dest.bin"), options);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->succeeded) << result.outcome->errorText;
+    EXPECT_EQ(seenStaging, Staging(2));
+    DirectorySnapshot after = SnapshotDirectory(directory);
+    EXPECT_TRUE(IsBedBody(after["dest.bin"].bytes, 200000));
+    after.erase("dest.bin");
+    EXPECT_EQ(after, before) << DescribeSnapshot(after);
+}
+
+TEST_F(LinuxFiles, AllHundredNamesTakenFailsWithFileExists) {
+    for (unsigned n = 0; n < core::StagingAttempts; ++n) {
+        WriteWholeFile(Staging(n), std::to_string(n));
+    }
+    const JobResult result = FailLeavingDirectory(BedUrl("/ok/10"), directory);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_EQ(result.outcome->errorText, SystemText(EEXIST));
+    EXPECT_EQ(result.outcome->errorText, "File exists");
+}
+
+TEST_F(LinuxFiles, AStagingFileThatCannotBeCreatedEndsTheJobWithItsError) {
+    const JobResult result = RunJob(BedUrl("/ok/10"), directory + "/missing/dest.bin");
+    ASSERT_TRUE(result.outcome);
+    EXPECT_EQ(result.outcome->errorText, "No such file or directory");
+    EXPECT_TRUE(std::filesystem::is_empty(directory));
+}
+
+TEST_F(LinuxFiles, TheCommittedFileHasTheModeTheUmaskLeavesAndTheZoneMark) {
+    const mode_t previous = umask(027);
+    const JobResult result = RunJob(BedUrl("/ok/1000"), Target("dest.bin"));
+    umask(previous);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->succeeded) << result.outcome->errorText;
+    struct stat status {};
+    ASSERT_EQ(stat(Target("dest.bin").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    char mark[64];
+    const ssize_t length =
+        getxattr(Target("dest.bin").c_str(), "user.Zone.Identifier", mark, sizeof mark);
+    ASSERT_EQ(length, 26);
+    EXPECT_EQ(std::string(mark, 26), ZoneMark);
+}
+
+TEST_F(LinuxFiles, ADestinationThatAppearedIsNotReplacedUnlessReplacingWasConfirmed) {
+    // Chosen while free, taken by the time of the commit: the commit must not replace it.
+    WriteWholeFile(Target("dest.bin"), "someone else's");
+    const JobResult refused = RunJob(BedUrl("/ok/1000"), Target("dest.bin"));
+    ASSERT_TRUE(refused.outcome);
+    EXPECT_EQ(refused.outcome->errorText, SystemText(EEXIST));
+    DirectorySnapshot after = SnapshotDirectory(directory);
+    EXPECT_EQ(after.size(), 1u) << DescribeSnapshot(after);
+    EXPECT_EQ(after["dest.bin"].bytes, "someone else's");
+
+    JobOptions replace;
+    replace.replaceExisting = true;
+    const JobResult replaced = RunJob(BedUrl("/ok/1000"), Target("dest.bin"), replace);
+    ASSERT_TRUE(replaced.outcome);
+    EXPECT_TRUE(replaced.outcome->succeeded) << replaced.outcome->errorText;
+    after = SnapshotDirectory(directory);
+    EXPECT_EQ(after.size(), 1u) << DescribeSnapshot(after);
+    EXPECT_TRUE(IsBedBody(after["dest.bin"].bytes, 1000));
+    EXPECT_EQ(after["dest.bin"].zoneMark, ZoneMark);
+}
+
+TEST_F(LinuxFiles, CancelEndsTheJobAtThePollPointsAndDeletesTheStagingFile) {
+    // Already set at the start: the transfer is made but nothing is sent.
+    JobOptions before;
+    before.cancelBeforeStart = true;
+    const JobResult early = RunJob(BedUrl("/ok/10"), Target("dest.bin"), before);
+    ASSERT_TRUE(early.outcome);
+    EXPECT_TRUE(early.outcome->cancelled);
+    EXPECT_EQ(early.outcome->errorText, "");
+    // With a refused URL the refusal stays beside the cancellation.
+    const JobResult refused = RunJob("http://localhost/", Target("dest.bin"), before);
+    ASSERT_TRUE(refused.outcome);
+    EXPECT_TRUE(refused.outcome->cancelled);
+    EXPECT_EQ(refused.outcome->errorText,
+              "Enter a valid HTTPS URL without a username or password.");
+
+    // While the body flows: at most one more chunk after the request is seen.
+    JobOptions during;
+    std::uint64_t seenAtCancel = 0;
+    during.whileRunning = [&] {
+        const std::uint64_t received = appGlobals.bytesReceived.load();
+        if (received >= 3 * 65536 && !appGlobals.cancelRequested.load()) {
+            seenAtCancel = received;
+            appGlobals.cancelRequested.exchange(true);
+        }
+    };
+    const JobResult cancelled = RunJob(BedUrl("/paced/2000000?ms=100"), Target("dest.bin"), during);
+    ASSERT_TRUE(cancelled.outcome);
+    EXPECT_TRUE(cancelled.outcome->cancelled);
+    EXPECT_EQ(cancelled.outcome->errorText, "");
+    EXPECT_LE(cancelled.outcome->bytesWritten, seenAtCancel + 65536);
+    EXPECT_LT(cancelled.seconds, 5.0);
+    EXPECT_TRUE(std::filesystem::is_empty(directory))
+        << DescribeSnapshot(SnapshotDirectory(directory));
+}
+
+class LinuxNtfs : public LinuxFiles {
+  protected:
+    void SetUp() override {
+        LinuxFiles::SetUp();
+        directory = FreshDirectory(BedVariable("QM_NTFS_MOUNT"));
+    }
+};
+
+// ntfs-3g refuses the rename without replacement where the name is free (EINVAL), so the commit
+// takes the link-and-unlink way here, for real.
+TEST_F(LinuxNtfs, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream) {
+    const JobResult committed = RunJob(BedUrl("/ok/70000"), Target("dest.bin"));
+    ASSERT_TRUE(committed.outcome);
+    EXPECT_TRUE(committed.outcome->succeeded) << committed.outcome->errorText;
+
+    WriteWholeFile(Target("taken.bin"), "already here");
+    const JobResult refused = RunJob(BedUrl("/ok/10"), Target("taken.bin"));
+    ASSERT_TRUE(refused.outcome);
+    EXPECT_EQ(refused.outcome->errorText, SystemText(EEXIST));
+
+    DirectorySnapshot after = SnapshotDirectory(directory);
+    EXPECT_EQ(after.size(), 2u) << DescribeSnapshot(after);
+    EXPECT_TRUE(IsBedBody(after["dest.bin"].bytes, 70000));
+    EXPECT_EQ(after["dest.bin"].zoneMark, ZoneMark);
+    EXPECT_EQ(after["taken.bin"].bytes, "already here");
+
+    // What Windows sees: the volume again, with named streams shown as "file:stream".
+    const std::string remount = BedVariable("QM_NTFS_REMOUNT");
+    ASSERT_EQ(std::system((remount + " windows").c_str()), 0);
+    bool exists = false;
+    const std::string stream = ReadWholeFile(Target("dest.bin") + ":Zone.Identifier", &exists);
+    ReadWholeFile(Target("taken.bin") + ":Zone.Identifier", &exists);
+    const bool takenHasStream = exists;
+    ASSERT_EQ(std::system((remount + " xattr").c_str()), 0);
+    EXPECT_EQ(stream, ZoneMark);
+    EXPECT_FALSE(takenHasStream);
+}
+
+} // namespace

@@ -1,0 +1,76 @@
+# The Linux edition's tests, built and run natively: the core's pure logic, the engine against the
+# bed's HTTPS server on the build tree's file system and on an ntfs-3g drive, and the differential
+# tests of the parsers against the Linux URL splitter. Each runs twice: plainly, and built with
+# AddressSanitizer and UndefinedBehaviorSanitizer (LeakSanitizer included).
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+# GCC 12 warns about GoogleTest's own code; its warnings are not ours to fix.
+target_compile_options(gtest PRIVATE -w)
+target_compile_options(gtest_main PRIVATE -w)
+
+set(QUILLMERE_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all
+                       -fno-omit-frame-pointer)
+get_target_property(quillmere_core_sources quillmere_core SOURCES)
+list(TRANSFORM quillmere_core_sources PREPEND ${PROJECT_SOURCE_DIR}/core/)
+
+# quillmere_linux_test(NAME name SOURCES files... [ENGINE]): the program `name`, and
+# `name_sanitized` built from the same sources plus the core (and with ENGINE the engine) compiled
+# anew with the sanitizers.
+function(quillmere_linux_test)
+    cmake_parse_arguments(PARSE_ARGV 0 QLT "ENGINE" "NAME" "SOURCES")
+    add_executable(${QLT_NAME} ${QLT_SOURCES})
+    target_include_directories(${QLT_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/linux)
+    if(QLT_ENGINE)
+        target_link_libraries(${QLT_NAME} PRIVATE quillmere_engine GTest::gtest_main)
+    else()
+        target_link_libraries(${QLT_NAME} PRIVATE quillmere_core GTest::gtest_main)
+    endif()
+
+    set(sources ${QLT_SOURCES} ${quillmere_core_sources})
+    if(QLT_ENGINE)
+        list(APPEND sources ${QUILLMERE_LINUX_ENGINE_SOURCES})
+    endif()
+    add_executable(${QLT_NAME}_sanitized ${sources})
+    target_include_directories(${QLT_NAME}_sanitized PRIVATE ${PROJECT_SOURCE_DIR}
+                                                             ${PROJECT_SOURCE_DIR}/linux)
+    target_compile_options(${QLT_NAME}_sanitized PRIVATE ${QUILLMERE_SANITIZE} -O1 -g)
+    target_link_options(${QLT_NAME}_sanitized PRIVATE ${QUILLMERE_SANITIZE})
+    target_link_libraries(${QLT_NAME}_sanitized PRIVATE GTest::gtest_main)
+    if(QLT_ENGINE)
+        target_link_libraries(${QLT_NAME}_sanitized PRIVATE PkgConfig::CURL)
+    endif()
+endfunction()
+
+quillmere_linux_test(NAME core_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/../core/core_test.cpp)
+quillmere_linux_test(NAME linux_engine_tests ENGINE SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/harness.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/http_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/files_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/seam_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/error_text_test.cpp
+)
+quillmere_linux_test(NAME linux_fuzz_tests SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/../fuzz/models.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../fuzz/linux_fuzz.cpp
+    ${PROJECT_SOURCE_DIR}/linux/download/url_target.cpp
+)
+
+set(quillmere_pass PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9][0-9]* tests?"
+                   FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|ERROR: .*Sanitizer|runtime error")
+foreach(variant "" _sanitized)
+    add_test(NAME linux.core${variant} COMMAND core_tests${variant})
+    add_test(NAME linux.fuzz${variant} COMMAND linux_fuzz_tests${variant})
+    # The engine runs in a bed of its own per variant (certificates, HTTPS server, ntfs-3g drive,
+    # the test CA trusted in a private mount namespace), so the two may run side by side.
+    add_test(NAME linux.engine${variant}
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh ${CMAKE_BINARY_DIR}/linux-bed${variant}
+                     $<TARGET_FILE:linux_engine_tests${variant}>)
+    set_tests_properties(linux.core${variant} linux.fuzz${variant} linux.engine${variant}
+                         PROPERTIES ${quillmere_pass} TIMEOUT 300)
+    if(variant)
+        set_tests_properties(linux.core${variant} linux.fuzz${variant} linux.engine${variant}
+            PROPERTIES ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp")
+    endif()
+endforeach()
