@@ -4,8 +4,9 @@
 set -euo pipefail
 
 build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-                wine wine64 fonts-wine)
-test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3)
+                wine wine64 fonts-wine g++ pkg-config libcurl4-openssl-dev)
+test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 locales
+               util-linux)
 
 packages=("${build_packages[@]}")
 if [ "${1:-build}" = test ]; then
