@@ -117,6 +117,12 @@ class Desk(test_journey.Journey):
         return [n for n in os.listdir(folder)
                 if n.startswith(file_name + ".quillmere-") and n.endswith(".part")]
 
+    def start_paced(self, file_name, pieces):
+        """A paced download to N:, once a staging file of an earlier, broken run is out of the way."""
+        for name in self.staging_names(qmui.NTFS_MOUNT, file_name):
+            os.remove(os.path.join(qmui.NTFS_MOUNT, name))
+        super().start_paced(file_name, pieces=pieces)
+
 
 class DeskHeldFiles(Desk):
     """A destination or staging file that another program holds open for a while."""
@@ -149,9 +155,11 @@ class DeskHeldFiles(Desk):
         holder = self.hold(qmui.ntfs_path(file_name), 9000)
         self.assertTrue(holder.held()["held"])
         driver.set_url(qmui.url("/ok/30000"))
+        started = time.monotonic()
         driver.click("download")
         # Wine reports the rename onto a held file as "access denied" (5).
         self.assert_error_box(system_text(5))
+        self.assertGreater(time.monotonic() - started, 4.0, "given up only after some seconds")
         self.assertEqual(driver.status(), T("failed"))
         self.assertTrue(holder.released())
         with open(linux, "rb") as f:
@@ -174,14 +182,18 @@ class DeskHeldFiles(Desk):
     def test_staging_file_held_after_it_is_closed_is_renamed_once_let_go(self):
         # A scanner opens the staging file the moment the program closes it, just before the
         # rename. The holder keeps trying while the program writes (and is refused), and holds
-        # the file from the first moment it can.
-        file_name = self.name("scanned.bin")
-        self.start_paced(file_name, pieces=30)
-        staging = self.staging_names(qmui.NTFS_MOUNT, file_name)
-        self.assertEqual(len(staging), 1, staging)
-        holder = self.hold(qmui.ntfs_path(staging[0]), 1500, 30000)
-        held = holder.held()
-        self.assertEqual(self.wait_outcome(), T("completed"))
+        # the file from the first moment it can. Should the rename still come first, which the
+        # system's scheduling allows, the download is simply run again.
+        for attempt in range(3):
+            file_name = self.name("scanned-%d.bin" % attempt)
+            self.start_paced(file_name, pieces=30)
+            staging = self.staging_names(qmui.NTFS_MOUNT, file_name)
+            self.assertEqual(len(staging), 1, staging)
+            holder = self.hold(qmui.ntfs_path(staging[0]), 1500, 30000)
+            held = holder.held()
+            self.assertEqual(self.wait_outcome(), T("completed"))
+            if held["held"] or attempt == 2:
+                break
         self.assertTrue(held["held"], "the holder never got the staging file: %s" % held)
         self.assertEqual(list(held["codes"]), [str(ERROR_SHARING_VIOLATION)], held)
         self.assertTrue(holder.released())
@@ -193,7 +205,10 @@ class DeskLongPaths(Desk):
     """A destination the Save As dialog accepts whose staging name is far past 260 characters."""
 
     def test_destination_past_the_old_path_limit(self):
-        parts = ["%s-long" % LANG, "a" * 80, "b" * 80, "c" * 60]
+        # Wine's own Save As dialog breaks down on names past 260 characters (the program's
+        # window vanishes), so the destination stays just below that and only the staging name
+        # goes past it, which is where the program met the limit on Windows.
+        parts = ["%s-long" % LANG, "a" * 80, "b" * 80, "c" * 65]
         folder = os.path.join(qmui.NTFS_MOUNT, *parts)
         os.makedirs(folder, exist_ok=True)
         file_name = "report.final.pdf"
@@ -201,7 +216,8 @@ class DeskLongPaths(Desk):
         for name in os.listdir(folder):
             os.remove(os.path.join(folder, name))
         target = qmui.ntfs_path("\\".join(parts + [file_name]))
-        self.assertGreater(len(target) + len(".quillmere-00000-0.part"), 260)
+        self.assertEqual(len(target), 255)
+        self.assertGreater(len(target) + len(".quillmere-0-0.part"), 270)
         driver.set_url(qmui.url("/ok/70000"))
         self.choose(target)
         driver.click("download")
