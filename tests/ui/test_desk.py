@@ -179,25 +179,57 @@ class DeskHeldFiles(Desk):
         self.assertEqual(self.wait_outcome(), T("cancelled"))
         self.assert_no_staging_files()
 
-    def test_staging_file_held_after_it_is_closed_is_renamed_once_let_go(self):
-        # A scanner opens the staging file the moment the program closes it, just before the
-        # rename. The holder keeps trying while the program writes (and is refused), and holds
-        # the file from the first moment it can. Should the rename still come first, which the
-        # system's scheduling allows, the download is simply run again.
+    def scanned_download(self, stem, hold_ms, old_file=False):
+        """A paced download whose staging file a holder takes the moment the program closes it,
+        just before the rename, as a virus scanner does. The holder keeps trying while the
+        program writes (and is refused), and holds the file from the first moment it can. Should
+        the rename still come first, which the system's scheduling allows, the download is run
+        again. Returns the file name, the holder, what it reported and the outcome."""
         for attempt in range(3):
-            file_name = self.name("scanned-%d.bin" % attempt)
-            self.start_paced(file_name, pieces=30)
-            staging = self.staging_names(qmui.NTFS_MOUNT, file_name)
+            file_name = self.name("%s-%d.bin" % (stem, attempt))
+            linux = self.remove(file_name)
+            for name in self.staging_names(qmui.NTFS_MOUNT, file_name):
+                os.remove(os.path.join(qmui.NTFS_MOUNT, name))
+            if old_file:
+                with open(linux, "wb") as f:
+                    f.write(b"the user's old file")
+                self.choose_existing(qmui.ntfs_path(file_name))
+            else:
+                self.choose(qmui.ntfs_path(file_name))
+            driver.set_url(qmui.url("/paced/%d?ms=100" % (30 * test_journey.PIECE)))
+            driver.click("download")
+            for _ in range(200):
+                staging = self.staging_names(qmui.NTFS_MOUNT, file_name)
+                if staging:
+                    break
+                time.sleep(0.05)
             self.assertEqual(len(staging), 1, staging)
-            holder = self.hold(qmui.ntfs_path(staging[0]), 1500, 30000)
+            holder = self.hold(qmui.ntfs_path(staging[0]), hold_ms, 30000)
             held = holder.held()
-            self.assertEqual(self.wait_outcome(), T("completed"))
+            outcome = self.wait_outcome()
             if held["held"] or attempt == 2:
                 break
         self.assertTrue(held["held"], "the holder never got the staging file: %s" % held)
-        self.assertEqual(list(held["codes"]), [str(ERROR_SHARING_VIOLATION)], held)
+        self.assertEqual(list(held["codes"]), [str(ERROR_SHARING_VIOLATION)],
+                         "refused only for sharing while the program wrote: %s" % held)
+        return file_name, holder, outcome
+
+    def test_staging_file_held_for_a_moment_is_renamed_once_let_go(self):
+        file_name, holder, outcome = self.scanned_download("scanned", 1500)
+        self.assertEqual(outcome, T("completed"))
         self.assertTrue(holder.released())
         self.assert_body(qmui.ntfs_linux_path(file_name), 30 * test_journey.PIECE)
+        self.assert_no_staging_files()
+
+    def test_staging_file_held_past_the_retries_goes_once_let_go(self):
+        # Held past the rename's retries, let go while the clean-up still tries to delete it.
+        file_name, holder, outcome = self.scanned_download("scanned-long", 6500, old_file=True)
+        self.assertEqual(outcome, T("failed"))
+        self.assert_error_box(system_text(ERROR_SHARING_VIOLATION))
+        self.assertTrue(holder.released())
+        with open(qmui.ntfs_linux_path(file_name), "rb") as f:
+            self.assertEqual(f.read(), b"the user's old file")
+        self.assertEqual(driver.lines(), [])
         self.assert_no_staging_files()
 
 
