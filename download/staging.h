@@ -27,8 +27,8 @@ bool DeleteStagingFile(const std::wstring& stagingPath);
 // Where a volume keeps no named streams (Wine on a Linux file system), opening the zone stream
 // made a plain file of that name beside the staging file, which neither the rename nor deleting the
 // staging file takes along; this removes it. Call it only once the staging file is gone: on a
-// volume with streams the name then resolves to nothing and this does nothing, where before it
-// would strip the mark from a file still there.
+// volume with streams the name then resolves to nothing and this does nothing, while as long as
+// the staging file is there it would strip its mark.
 void RemoveStrayZoneStream(const std::wstring& stagingPath);
 
 // The 26 bytes of the Zone.Identifier stream: "[ZoneTransfer]" CR LF "ZoneId=3" CR LF.
