@@ -239,6 +239,21 @@ def paced_takes_its_time():
 
 
 @check
+def paced_chunked_waits_before_every_chunk():
+    t0 = time.monotonic()
+    c, st, hs, _ = get("/chunked/131072?ms=300")
+    took_head = time.monotonic() - t0
+    data = pattern(131072)
+    framed = b"10000\r\n" + data[:65536] + b"\r\n10000\r\n" + data[65536:] + b"\r\n0\r\n\r\n"
+    body = c.take(len(framed))
+    took = time.monotonic() - t0
+    assert st == 200 and header(hs, "Content-Length") is None, hs
+    assert body == framed
+    assert took_head < 0.3 and 0.6 <= took < 5, (took_head, took)  # headers at once, 2 pauses
+    c.close()
+
+
+@check
 def trickle_comes_in_small_pieces():
     t0 = time.monotonic()
     c, st, hs, _ = get("/trickle/96?ms=40")

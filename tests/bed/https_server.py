@@ -28,8 +28,9 @@ The pattern repeats every 256 bytes.
 
 Routes (the path before '?' decides; GET and HEAD; anything else is 405):
   /ok/<n>              200, Content-Length n, n body bytes (64 KiB writes)
-  /chunked/<n>         200, Transfer-Encoding: chunked, n bytes in chunks of
-                       up to 64 KiB, no Content-Length
+  /chunked/<n>?ms=<m>  200, Transfer-Encoding: chunked, n bytes in chunks of
+                       up to 64 KiB, no Content-Length; with ms, m ms before
+                       each chunk, the first one too
   /status/<code>       that status with a 3-byte body and its Content-Length;
                        1xx, 204 and 304 have neither body nor Content-Length
   /cl?v=<pct>&n=<b>    200, the header line written raw as
@@ -245,6 +246,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def route_chunked(self, args, params):
         n = self.count(args[0])
+        pause = self.ms(params, 0)
         self.head(200, "OK", [("Content-Type", "application/octet-stream"),
                               ("Transfer-Encoding", "chunked")])
         if self.command == "HEAD":
@@ -252,6 +254,8 @@ class Handler(BaseHTTPRequestHandler):
         pos = 0
         while pos < n:
             k = min(PIECE, n - pos)
+            if pause:
+                time.sleep(pause)
             self._write(b"%x\r\n" % k + body_bytes(pos, k) + b"\r\n")
             pos += k
         self._write(b"0\r\n\r\n")

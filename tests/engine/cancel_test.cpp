@@ -106,7 +106,8 @@ TEST_F(Cancel, BeforeTheFirstReadNoReadIsMade) {
     EXPECT_TRUE(outcome.cancelled);
     EXPECT_FALSE(outcome.succeeded);
     EXPECT_EQ(state.errorCode, 0u);
-    EXPECT_EQ(state.stagingPath, StagingFileName(Target(L"dest.bin"), GetCurrentProcessId(), 0));
+    EXPECT_EQ(state.stagingPath,
+              ExtendedLengthPath(StagingFileName(Target(L"dest.bin"), GetCurrentProcessId(), 0)));
     // Left for the end of the job to delete: empty, closed, unmarked.
     const FileRead staged = ReadWholeFile(state.stagingPath);
     EXPECT_TRUE(staged.exists);
@@ -160,6 +161,37 @@ TEST_F(Cancel, AfterTheZoneMarkTheStagingFileGoesWithItsStream) {
     ASSERT_TRUE(result.outcome);
     EXPECT_EQ(result.outcome->errorText, L"");
     EXPECT_EQ(result.outcome->bytesWritten, 100000u);
+}
+
+// While the rename waits for a destination another program holds, Cancel still ends the job, and
+// within about one tick of the progress timer.
+TEST_F(Cancel, BetweenTriesOfAHeldRename) {
+    WriteWholeFile(Target(L"dest.bin"), "old content");
+    const DirectorySnapshot before = SnapshotDirectory(directory);
+    HANDLE held =
+        CreateFileW(Target(L"dest.bin").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const ULONGLONG started = GetTickCount64();
+    ULONGLONG cancelledAt = 0;
+    JobOptions options;
+    options.replaceExisting = true;
+    options.whileRunning = [&] {
+        if (cancelledAt == 0 && GetTickCount64() - started >= 1500) {
+            cancelledAt = GetTickCount64();
+            appGlobals.cancelRequested.exchange(true);
+        }
+    };
+    const JobResult result = RunJob(BedUrl(L"/ok/3000"), Target(L"dest.bin"), options);
+    const ULONGLONG ended = GetTickCount64();
+    CloseHandle(held);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->cancelled);
+    EXPECT_FALSE(result.outcome->succeeded);
+    EXPECT_EQ(result.outcome->errorText, L"");
+    ASSERT_NE(cancelledAt, 0u);
+    EXPECT_LE(ended - cancelledAt, 250u);
+    EXPECT_EQ(SnapshotDirectory(directory), before);
 }
 
 TEST_F(Cancel, AfterTheCommitTheJobStaysSucceeded) {

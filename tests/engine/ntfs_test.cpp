@@ -1,9 +1,11 @@
 // The file side on a real NTFS volume: staging names, the 100-name limit, the rename with and
-// without replacing, and the Zone.Identifier stream the committed file carries. Test thread;
+// without replacing, files held open by another program for a while, destinations past the old
+// 260-character limit, and the Zone.Identifier stream the committed file carries. Test thread;
 // each job, and the seam functions it calls, on a worker thread.
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <vector>
 
@@ -20,13 +22,74 @@ const std::string ZoneText = "[ZoneTransfer]\r\nZoneId=3\r\n";
 
 // What the seam's rename saw, and what it does before calling the real one.
 std::wstring renamedFrom;
+std::wstring renamedTo;
 std::wstring appearingDestination;
 BOOL WINAPI RecordingMove(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     renamedFrom = existing;
+    renamedTo = newName;
     if (!appearingDestination.empty()) {
         WriteWholeFile(appearingDestination, "appeared after it was chosen");
     }
     return MoveFileExW(existing, newName, flags);
+}
+
+// An open of a file the way a virus scanner or another program holds it: others may read and
+// write it, but not rename or delete it. Sharing is a matter of open handles, not of processes, so
+// a handle of the test's own stands for the other program here (the window tests use a real other
+// process).
+HANDLE HoldWithoutDelete(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << Narrow(path) << ": " << GetLastError();
+    return file;
+}
+
+// The held handle and when it was taken; the worker takes it in the seam, the test thread lets go.
+std::atomic<HANDLE> heldFile{INVALID_HANDLE_VALUE};
+std::atomic<ULONGLONG> heldSince{0};
+std::atomic<int> moveCalls{0};
+
+void LetGo() {
+    HANDLE file = heldFile.exchange(INVALID_HANDLE_VALUE);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+}
+
+// A scanner that opens the staging file right after it was closed, just before the rename.
+BOOL WINAPI MoveWhileStagingFileIsHeld(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
+    if (moveCalls++ == 0) {
+        heldFile = HoldWithoutDelete(existing);
+        heldSince = GetTickCount64();
+    }
+    return MoveFileExW(existing, newName, flags);
+}
+
+// Lets go of the held file holdMs after it was taken, from the test thread while the job runs.
+std::function<void()> LetGoAfter(ULONGLONG holdMs) {
+    return [holdMs] {
+        const ULONGLONG since = heldSince.load();
+        if (since != 0 && GetTickCount64() - since >= holdMs) {
+            LetGo();
+        }
+    };
+}
+
+// The code the system gives for a rename that meets a held file: Wine says "access denied" for a
+// held destination and "sharing violation" for a held source.
+DWORD CodeOfRenameOnHeldFile(const std::wstring& directory, bool holdSource) {
+    const std::wstring a = directory + L"\\probe-a";
+    const std::wstring b = directory + L"\\probe-b";
+    WriteWholeFile(a, "a");
+    WriteWholeFile(b, "b");
+    HANDLE held = HoldWithoutDelete(holdSource ? a : b);
+    const BOOL moved = MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING);
+    const DWORD code = GetLastError();
+    CloseHandle(held);
+    EXPECT_FALSE(moved);
+    DeleteFileW(a.c_str());
+    DeleteFileW(b.c_str());
+    return code;
 }
 
 class NtfsTest : public EngineTest {
@@ -34,10 +97,17 @@ class NtfsTest : public EngineTest {
     void SetUp() override {
         EngineTest::SetUp();
         renamedFrom.clear();
+        renamedTo.clear();
         appearingDestination.clear();
+        heldSince = 0;
+        moveCalls = 0;
+    }
+    void TearDown() override {
+        LetGo();
+        EngineTest::TearDown();
     }
     std::wstring StagingOf(unsigned n) const {
-        return StagingFileName(Target(L"dest.bin"), GetCurrentProcessId(), n);
+        return ExtendedLengthPath(StagingFileName(Target(L"dest.bin"), GetCurrentProcessId(), n));
     }
     std::wstring StagingLeaf(unsigned n) const {
         return std::filesystem::path(StagingOf(n)).filename().wstring();
@@ -108,6 +178,33 @@ TEST_F(ZoneMark, OnADriveWithoutNamedStreamsNothingIsLeftBesideTheFile) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::wstring>{L"dest.bin", L"late.bin"}));
     EXPECT_TRUE(IsBedBody(ReadWholeFile(plain + L"\\dest.bin").bytes, 2000));
+    std::filesystem::remove_all(plain);
+}
+
+// A staging file another program holds past every retry has to stay; it must keep its mark. On a
+// drive without named streams the mark is a plain file beside it, which the clean-up could remove
+// while the staging file stays (on NTFS under Wine the held file shields its stream as well).
+TEST_F(ZoneMark, AStagingFileThatCannotBeDeletedKeepsItsMark) {
+    const std::wstring plain = L"C:\\quillmere-engine-held-staging";
+    std::filesystem::remove_all(plain);
+    std::filesystem::create_directories(plain);
+    platformSeam.moveFileEx = MoveWhileStagingFileIsHeld;
+    const JobResult result = RunJob(BedUrl(L"/ok/2000"), plain + L"\\dest.bin");
+    ASSERT_TRUE(result.outcome);
+    EXPECT_FALSE(result.outcome->succeeded);
+    EXPECT_GE(result.seconds, 9.0) << "the rename and the delete are each tried for some seconds";
+    LetGo();
+
+    std::vector<std::wstring> names;
+    for (const auto& entry : std::filesystem::directory_iterator(plain)) {
+        names.push_back(entry.path().filename().wstring());
+    }
+    std::sort(names.begin(), names.end());
+    const std::wstring staging =
+        std::filesystem::path(StagingFileName(plain + L"\\dest.bin", GetCurrentProcessId(), 0))
+            .filename()
+            .wstring();
+    EXPECT_EQ(names, (std::vector<std::wstring>{staging, staging + L":Zone.Identifier"}));
     std::filesystem::remove_all(plain);
 }
 
@@ -192,6 +289,71 @@ TEST_F(StagingFile, AnyOtherCreationErrorEndsTheJobAtOnce) {
     EXPECT_TRUE(SnapshotDirectory(directory).empty());
 }
 
+// Without a long-path-aware manifest Windows refuses plain names past 260 characters; every file
+// call on the staging file and the destination uses the extended-length form instead, so a deep
+// destination the dialog accepted still downloads. (Wine has no such limit: the names the calls
+// receive are what shows the form here.)
+TEST_F(StagingFile, DestinationPastTheOldPathLimit) {
+    // The C++ library's own file functions stop at the old limit: the folders are made and
+    // removed, and the file names listed, with the system's calls.
+    std::vector<std::wstring> folders;
+    std::wstring deep = directory;
+    for (const wchar_t letter : {L'a', L'b', L'c'}) {
+        deep += L"\\" + std::wstring(90, letter);
+        ASSERT_TRUE(CreateDirectoryW(ExtendedLengthPath(deep).c_str(), nullptr)) << GetLastError();
+        folders.push_back(deep);
+    }
+    const auto names = [&deep] {
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW entry;
+        HANDLE find = FindFirstFileW(ExtendedLengthPath(deep + L"\\*").c_str(), &entry);
+        while (find != INVALID_HANDLE_VALUE) {
+            if (entry.cFileName[0] != L'.') {
+                found.push_back(entry.cFileName);
+            }
+            if (!FindNextFileW(find, &entry)) {
+                FindClose(find);
+                break;
+            }
+        }
+        return found;
+    };
+    const std::wstring target = deep + L"\\dest.bin";
+    ASSERT_GT(StagingFileName(target, GetCurrentProcessId(), 0).size(), 330u);
+    WriteWholeFile(ExtendedLengthPath(target), "old");
+    platformSeam.moveFileEx = RecordingMove;
+    JobOptions replace;
+    replace.replaceExisting = true;
+    const JobResult result = RunJob(BedUrl(L"/ok/70000"), target, replace);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->succeeded) << Narrow(result.outcome->errorText);
+    EXPECT_EQ(result.outcome->targetPath, target) << "the user's spelling is what is shown";
+    EXPECT_EQ(renamedFrom, L"\\\\?\\" + StagingFileName(target, GetCurrentProcessId(), 0));
+    EXPECT_EQ(renamedTo, L"\\\\?\\" + target);
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"dest.bin"});
+    EXPECT_TRUE(IsBedBody(ReadWholeFile(ExtendedLengthPath(target)).bytes, 70000));
+    EXPECT_EQ(ReadWholeFile(ExtendedLengthPath(target) + L":Zone.Identifier").bytes, ZoneText);
+
+    // A failed job deletes its long-named staging file.
+    const JobResult failed = RunJob(BedUrl(L"/short/1000"), target, replace);
+    ASSERT_TRUE(failed.outcome);
+    EXPECT_FALSE(failed.outcome->succeeded);
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"dest.bin"});
+    EXPECT_TRUE(IsBedBody(ReadWholeFile(ExtendedLengthPath(target)).bytes, 70000));
+
+    DeleteFileW(ExtendedLengthPath(target).c_str());
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        EXPECT_TRUE(RemoveDirectoryW(ExtendedLengthPath(*folder).c_str())) << GetLastError();
+    }
+}
+
+TEST(StagingName, ExtendedLengthFormIsFullAndNormalised) {
+    EXPECT_EQ(ExtendedLengthPath(L"N:/a/./b/../c.bin"), L"\\\\?\\N:\\a\\c.bin");
+    EXPECT_EQ(ExtendedLengthPath(L"\\\\server\\share\\x\\..\\y.bin"),
+              L"\\\\?\\UNC\\server\\share\\y.bin");
+    EXPECT_EQ(ExtendedLengthPath(L"\\\\?\\N:\\kept as it is"), L"\\\\?\\N:\\kept as it is");
+}
+
 class Commit : public NtfsTest {};
 
 TEST_F(Commit, DestinationThatAppearedAfterItWasChosenIsNotReplaced) {
@@ -234,6 +396,75 @@ TEST_F(Commit, ExistingDestinationIsReplacedOnlyWhenConfirmed) {
     after = SnapshotDirectory(directory);
     ASSERT_EQ(after.size(), 1u) << Narrow(DescribeSnapshot(after));
     EXPECT_TRUE(IsBedBody(after.at(L"dest.bin").bytes, 3000));
+}
+
+// A destination open in another program (or a scanner) for a moment: the rename is tried again
+// until it is let go, and the complete download is not thrown away.
+TEST_F(Commit, HeldDestinationIsReplacedOnceLetGo) {
+    WriteWholeFile(Target(L"dest.bin"), "old");
+    heldFile = HoldWithoutDelete(Target(L"dest.bin"));
+    heldSince = GetTickCount64();
+    JobOptions options;
+    options.replaceExisting = true;
+    options.whileRunning = LetGoAfter(1500);
+    const JobResult result = RunJob(BedUrl(L"/ok/3000"), Target(L"dest.bin"), options);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->succeeded) << Narrow(result.outcome->errorText);
+    EXPECT_GE(result.seconds, 1.4);
+    const DirectorySnapshot after = SnapshotDirectory(directory);
+    ASSERT_EQ(after.size(), 1u) << Narrow(DescribeSnapshot(after));
+    EXPECT_TRUE(IsBedBody(after.at(L"dest.bin").bytes, 3000));
+    EXPECT_EQ(after.at(L"dest.bin").zoneStream, ZoneText);
+}
+
+TEST_F(Commit, DestinationHeldPastTheRetriesStaysAsItWas) {
+    const DWORD code = CodeOfRenameOnHeldFile(directory, false);
+    WriteWholeFile(Target(L"dest.bin"), "old");
+    const DirectorySnapshot before = SnapshotDirectory(directory);
+    heldFile = HoldWithoutDelete(Target(L"dest.bin"));
+    JobOptions options;
+    options.replaceExisting = true;
+    const JobResult result = RunJob(BedUrl(L"/ok/3000"), Target(L"dest.bin"), options);
+    LetGo();
+    ASSERT_TRUE(result.outcome);
+    EXPECT_FALSE(result.outcome->succeeded);
+    EXPECT_FALSE(result.outcome->cancelled);
+    EXPECT_EQ(result.outcome->errorText, FormatSystemError(code));
+    EXPECT_GE(result.seconds, 4.0);
+    EXPECT_LE(result.seconds, 10.0);
+    EXPECT_EQ(SnapshotDirectory(directory), before);
+}
+
+// A scanner opening the staging file right after it was closed.
+TEST_F(Commit, HeldStagingFileIsRenamedOnceLetGo) {
+    platformSeam.moveFileEx = MoveWhileStagingFileIsHeld;
+    JobOptions options;
+    options.whileRunning = LetGoAfter(1500);
+    const JobResult result = RunJob(BedUrl(L"/ok/3000"), Target(L"dest.bin"), options);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->succeeded) << Narrow(result.outcome->errorText);
+    EXPECT_GT(moveCalls.load(), 1);
+    const DirectorySnapshot after = SnapshotDirectory(directory);
+    ASSERT_EQ(after.size(), 1u) << Narrow(DescribeSnapshot(after));
+    EXPECT_TRUE(IsBedBody(after.at(L"dest.bin").bytes, 3000));
+}
+
+// Held past the rename's retries but let go while the end of the job still tries to delete it:
+// the job fails with the system's text, and no staging file stays.
+TEST_F(Commit, StagingFileHeldPastTheRetriesIsDeletedOnceLetGo) {
+    const DWORD code = CodeOfRenameOnHeldFile(directory, true);
+    WriteWholeFile(Target(L"dest.bin"), "old");
+    const DirectorySnapshot before = SnapshotDirectory(directory);
+    platformSeam.moveFileEx = MoveWhileStagingFileIsHeld;
+    JobOptions options;
+    options.replaceExisting = true;
+    options.whileRunning = LetGoAfter(6500);
+    const JobResult result = RunJob(BedUrl(L"/ok/3000"), Target(L"dest.bin"), options);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_FALSE(result.outcome->succeeded);
+    EXPECT_EQ(result.outcome->errorText, FormatSystemError(code));
+    EXPECT_GE(result.seconds, 6.4);
+    EXPECT_EQ(SnapshotDirectory(directory), before);
 }
 
 } // namespace

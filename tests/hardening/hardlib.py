@@ -106,8 +106,11 @@ class HardeningTest(unittest.TestCase):
         self.linux_dir = qmui.ntfs_linux_path(self.folder)
         shutil.rmtree(self.linux_dir, ignore_errors=True)
         os.makedirs(self.linux_dir)
-        self.app = qmui.App(driver)
+        self.app = self.start_app()
         self.browses = 0
+
+    def start_app(self):
+        return qmui.App(driver)
 
     def tearDown(self):
         if self.app.running():

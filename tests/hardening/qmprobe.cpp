@@ -1,8 +1,18 @@
-// qmprobe.exe: looks at another process from outside for the hardening tests, and tells what the
-// system's message table holds for an error code. Prints one JSON object on stdout.
+// qmprobe.exe: looks at another process from outside for the hardening tests, tells what the
+// system's message table holds for an error code, and plays the other program that has a file
+// open. Prints one JSON object a line on stdout.
 //   qmprobe process PID   the process's open handles (all, and registry keys apart), its
 //                         pagefile usage and working set
 //   qmprobe message CODE  the system's text for CODE, or null when it has none
+//   qmprobe open PATH     tries once to open PATH for reading, sharing everything, the way a
+//                         virus scanner or an indexer opens a file; prints the error code
+//   qmprobe hold PATH MS [WAIT_MS]
+//                         opens PATH for reading, letting others read and write but not rename
+//                         or delete it, prints a line once it is held, holds it MS milliseconds
+//                         and prints another line when it lets go. With WAIT_MS it keeps trying
+//                         for that long, as fast as it can, while the open fails, and counts the
+//                         codes it met; it gives up early once the file has vanished after being
+//                         seen.
 // Under Wine 8 GetProcessHandleCount and PrivateUsage read 0 for another process, so the handles
 // are counted from the system's handle table (SystemExtendedHandleInformation), which Wine's
 // server fills for real; both figures are printed so a reader sees which one works.
@@ -14,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -201,6 +212,67 @@ int Message(DWORD code) {
     return 0;
 }
 
+std::wstring WidePath(const char* path) {
+    std::wstring wide(std::strlen(path), L'\0');
+    for (size_t i = 0; i < wide.size(); ++i)
+        wide[i] = static_cast<unsigned char>(path[i]);
+    return wide;
+}
+
+int Open(const char* path) {
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD code = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    std::printf("%s\n", json::Object()
+                            .Add("ok", json::Bool(true))
+                            .Add("opened", json::Bool(code == 0))
+                            .Add("code", json::Unsigned(code))
+                            .Text()
+                            .c_str());
+    return 0;
+}
+
+int Hold(const char* path, DWORD holdMs, DWORD waitMs) {
+    const std::wstring name = WidePath(path);
+    std::map<DWORD, unsigned> codes;
+    bool seen = false;
+    const ULONGLONG start = GetTickCount64();
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (;;) {
+        file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            break;
+        const DWORD code = GetLastError();
+        ++codes[code];
+        const bool missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+        if ((missing && seen) || GetTickCount64() - start >= waitMs)
+            break;
+        seen = seen || !missing;
+    }
+    json::Object met;
+    for (const auto& [code, count] : codes)
+        met.Add(std::to_string(code), json::Unsigned(count));
+    std::printf("%s\n", json::Object()
+                            .Add("ok", json::Bool(file != INVALID_HANDLE_VALUE))
+                            .Add("held", json::Bool(file != INVALID_HANDLE_VALUE))
+                            .Add("codes", met.Text())
+                            .Add("after_ms", json::Unsigned(GetTickCount64() - start))
+                            .Text()
+                            .c_str());
+    std::fflush(stdout);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    Sleep(holdMs);
+    CloseHandle(file);
+    std::printf("{\"ok\":true,\"released\":true}\n");
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -208,6 +280,12 @@ int main(int argc, char** argv) {
         return Process(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
     if (argc == 3 && std::string(argv[1]) == "message")
         return Message(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
-    std::printf("{\"ok\":false,\"error\":\"usage: qmprobe process PID | qmprobe message CODE\"}\n");
+    if (argc == 3 && std::string(argv[1]) == "open")
+        return Open(argv[2]);
+    if ((argc == 4 || argc == 5) && std::string(argv[1]) == "hold")
+        return Hold(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)),
+                    argc == 5 ? static_cast<DWORD>(std::strtoul(argv[4], nullptr, 10)) : 0);
+    std::printf("{\"ok\":false,\"error\":\"usage: qmprobe process PID | message CODE | open "
+                "PATH | hold PATH MS [WAIT_MS]\"}\n");
     return 2;
 }

@@ -4,9 +4,12 @@ self-signed certificate, an expired one, one issued for another host name and on
 prefix does not trust. Each download must fail with the error box ("Error 12157", or the system's
 text for that code where it has one), caption Quillmere and the error icon; no request may reach
 the server, nothing may be written to N:, and the destination (an existing file whose replacement
-was confirmed, or a new name) must be as it was."""
+was confirmed, or a new name) must be as it was.
+
+And the HTTPS stack itself: a winhttp.dll planted beside the executable must not be loaded."""
 
 import os
+import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -63,6 +66,42 @@ class Certificates(H.HardeningTest):
         self.assertEqual(self.wait_outcome(), H.T("completed"))
         self.assert_body("then-good.bin", 100000)
         self.assert_no_staging()
+
+
+class PlantedLibrary(H.HardeningTest):
+    """The executable run from a folder (think Downloads) that also holds a winhttp.dll which
+    leaves a marker when loaded and cannot download. Wine is told to prefer such a native copy,
+    the way Windows treats every library that is no KnownDLL, so only the program's restriction
+    of library loading to the system folder keeps it out."""
+
+    def start_app(self):
+        self.exe_dir = os.path.join(H.qmui.OUT_DIR, "planted")
+        shutil.rmtree(self.exe_dir, ignore_errors=True)
+        os.makedirs(self.exe_dir)
+        program = os.path.join(self.exe_dir, "quillmere.exe")
+        try:
+            os.link(H.qmui.APP, program)  # the executable is over 100 MiB
+        except OSError:
+            shutil.copyfile(H.qmui.APP, program)
+        shutil.copyfile(os.environ["QM_PLANTED_WINHTTP"],
+                        os.path.join(self.exe_dir, "winhttp.dll"))
+        overrides = [os.environ.get("WINEDLLOVERRIDES", ""), "winhttp=n,b"]
+        return H.qmui.App(H.driver, program=program,
+                          env={"WINEDLLOVERRIDES": ";".join(filter(None, overrides))})
+
+    def tearDown(self):
+        super().tearDown()
+        shutil.rmtree(self.exe_dir, ignore_errors=True)
+
+    def test_a_winhttp_dll_beside_the_executable_is_not_loaded(self):
+        H.driver.set_url(H.qmui.url("/ok/100000"))
+        self.choose("planted.bin")
+        H.driver.click("download")
+        outcome = self.wait_outcome()
+        self.assertFalse(os.path.exists(os.path.join(self.exe_dir, "winhttp.dll.loaded")),
+                         "the winhttp.dll beside the executable was loaded; %r" % outcome)
+        self.assertEqual(outcome, H.T("completed"))
+        self.assert_body("planted.bin", 100000)
 
 
 if __name__ == "__main__":

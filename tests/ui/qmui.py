@@ -181,15 +181,17 @@ class Driver:
 
 
 class App:
-    """One run of quillmere.exe under Wine with the interface language of a locale."""
+    """One run of quillmere.exe under Wine with the interface language of a locale; program and
+    extra environment variables for Wine may replace QM_APP and add to the bed's environment."""
 
-    def __init__(self, driver, locale=None):
+    def __init__(self, driver, locale=None, program=None, env=None):
         require_bed()
         self.driver = driver
         self.locale = locale or LANG
         os.makedirs(OUT_DIR, exist_ok=True)
         self.log = open(os.path.join(OUT_DIR, "wine-app.log"), "ab")
-        self.proc = subprocess.Popen(["wine", APP], env=wine_env(self.locale),
+        env = dict(wine_env(self.locale), **(env or {}))
+        self.proc = subprocess.Popen(["wine", program or APP], env=env,
                                      stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
         self.main = driver("wait-main", 20000, timeout=40)
 

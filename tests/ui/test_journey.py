@@ -540,7 +540,7 @@ class CloseWhileBusy(Journey):
 
 class SessionList(Journey):
     """[download engine] Several downloads in one run: successes listed in completion order,
-    failures and cancellations add nothing."""
+    failures and cancellations add nothing, and each download's progress starts afresh."""
 
     def download(self, path, file_name):
         self.remove(file_name)
@@ -566,6 +566,32 @@ class SessionList(Journey):
         lines.append(E.list_line(self.name("README"), E.NO_EXTENSION, 0, LANG))
         self.assertEqual(driver.lines(), lines)
         qmui.screenshot(driver, "session-list-%s" % LANG)
+
+    def test_each_download_starts_from_zero(self):
+        # A download with a total, then one without in the same run: the second shows neither
+        # the first one's count nor a total, and is not held to the first one's length. The
+        # server waits before every chunk, so ticks fall before the first bytes arrive.
+        self.download("/ok/5000", self.name("first.bin"))
+        self.assertEqual(self.wait_outcome(), T("completed"))
+        size = 4 * PIECE
+        self.download("/chunked/%d?ms=500" % size, self.name("second"))
+        self.assertEqual(self.wait_outcome(), T("completed"))
+        texts = [e["text"] for e in self.status_events()]
+        start = max(i for i, text in enumerate(texts) if text == T("connecting"))
+        self.assertEqual(texts[-1], T("completed"))
+        prefix, unit = T("received_prefix"), T("bytes_unit")
+        counts = []
+        for text in texts[start + 1:-1]:
+            self.assertTrue(text.startswith(prefix) and text.endswith(unit), repr(text))
+            value = text[len(prefix):len(text) - len(unit)]
+            self.assertTrue(value.isdigit(), "a total or anything else shown: %r" % text)
+            counts.append(int(value))
+        self.assertTrue(counts, "no progress text was shown")
+        self.assertEqual(counts[0], 0, "the count did not start from 0: %s" % counts)
+        self.assertEqual(counts, sorted(counts), "the count never goes back")
+        self.assertLessEqual(counts[-1], size)
+        self.assertEqual(driver.lines()[-1],
+                         E.list_line(self.name("second"), E.NO_EXTENSION, size, LANG))
 
 
 if __name__ == "__main__":

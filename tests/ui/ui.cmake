@@ -37,6 +37,7 @@ function(quillmere_ui_test name script)
         COMMAND env
             QM_APP=$<TARGET_FILE:quillmere>
             QM_DRIVER=$<TARGET_FILE:qmdriver>
+            QM_PROBE=$<$<TARGET_EXISTS:qmprobe>:$<TARGET_FILE:qmprobe>>
             QM_UI_OUT=${QM_UI_OUT_DIR}
             QM_UI_LANG=${QUT_LANG}
             PYTHONDONTWRITEBYTECODE=1
@@ -54,3 +55,7 @@ quillmere_ui_test(ui.window.ru_MD test_window.py LANG ru_MD.UTF-8)
 # The user's journey: Browse, Download, progress, Cancel, outcomes, the session list, closing.
 quillmere_ui_test(ui.journey.en_US test_journey.py LANG en_US.UTF-8 TIMEOUT 600)
 quillmere_ui_test(ui.journey.ru_RU test_journey.py LANG ru_RU.UTF-8 TIMEOUT 600)
+
+# A real Windows desk: files another program holds open for a while, paths past 260 characters.
+# qmprobe.exe (tests/hardening) plays the other program.
+quillmere_ui_test(ui.desk.en_US test_desk.py LANG en_US.UTF-8 TIMEOUT 300)

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "download/download_state.h"
 #include "download/download_worker.h"
+#include "download/staging.h"
 #include "text/texts.h"
 
 namespace {
@@ -72,9 +73,11 @@ void BrowseForTarget() {
 
     appGlobals.targetPath = fileName.data();
     // The dialog has already asked before an existing file may be replaced, so an existing file
-    // here means the user agreed to replace it.
+    // here means the user agreed to replace it. Asked in extended-length form, like every file
+    // call on the destination, so that a path past 260 characters is seen too.
     appGlobals.replaceExisting =
-        GetFileAttributesW(appGlobals.targetPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+        GetFileAttributesW(ExtendedLengthPath(appGlobals.targetPath).c_str()) !=
+        INVALID_FILE_ATTRIBUTES;
     SetWindowTextW(appGlobals.targetEdit, appGlobals.targetPath.c_str());
 }
 

@@ -35,10 +35,10 @@ void RunStages(JobState& state, unsigned char (&chunk)[ChunkSize]) {
 }
 
 // Every job ends here: the staging file goes before the handles, the outcome is settled, the job
-// freed and the outcome handed over.
+// freed and the outcome handed over. A staging file that another program still holds when the
+// delete gives up stays, with its zone mark, rather than losing the mark and staying anyway.
 void EndJob(JobState& state) {
-    if (!state.stagingPath.empty()) {
-        DeleteFileW(state.stagingPath.c_str());
+    if (!state.stagingPath.empty() && DeleteStagingFile(state.stagingPath)) {
         RemoveStrayZoneStream(state.stagingPath);
     }
     if (state.request != nullptr) {

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
+
 #include "core/staging_name.h"
 #include "download/platform_seam.h"
 #include "text/text_edge.h"
@@ -12,6 +14,43 @@
 namespace {
 
 using core::StagingAttempts;
+
+// Virus scanners, the search indexer and Explorer's preview open a freshly closed file for a
+// moment, and a destination may be open in another program: a rename or delete then fails with a
+// sharing violation or "access denied" for as long as they hold it. Such a call is tried again
+// after growing pauses, for a few seconds in all. The pauses are slept in short slices so that a
+// Cancel is seen well within one tick of the progress timer.
+constexpr DWORD HeldFileRetryMs = 5000;
+constexpr DWORD FirstPauseMs = 50;
+constexpr DWORD LongestPauseMs = 1000;
+constexpr DWORD PauseSliceMs = 20;
+
+bool IsHeldFileCode(DWORD code) {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED;
+}
+
+struct HeldFileRetry {
+    DWORD waited = 0;
+    DWORD pause = FirstPauseMs;
+};
+
+// Sleeps before the next try. False when the retry time is spent, or when watchCancel is set and
+// a cancellation is seen: then there is no next try.
+bool PauseBeforeRetry(HeldFileRetry& retry, bool watchCancel) {
+    if (retry.waited >= HeldFileRetryMs) {
+        return false;
+    }
+    const DWORD pause = std::min(retry.pause, HeldFileRetryMs - retry.waited);
+    for (DWORD slept = 0; slept < pause; slept += PauseSliceMs) {
+        if (watchCancel && appGlobals.cancelRequested.load()) {
+            return false;
+        }
+        Sleep(std::min(PauseSliceMs, pause - slept));
+    }
+    retry.waited += pause;
+    retry.pause = std::min(retry.pause * 2, LongestPauseMs);
+    return !(watchCancel && appGlobals.cancelRequested.load());
+}
 
 // The code a failed file call leaves; a call that failed without saying why still must not read
 // as success in the error box.
@@ -28,18 +67,22 @@ bool CancelSeen(JobState& state) {
     return false;
 }
 
-// A name nobody else has, or none: a name that is taken is left alone and the next is tried.
+// A name nobody else has, or none: a name that is taken is left alone and the next is tried. A
+// name held by another program (a file of that name still open, or being deleted while a scanner
+// looks at it) counts as taken too. When every name fails, the last name's code is reported.
 HANDLE CreateStagingFile(JobState& state) {
     const DWORD processId = GetCurrentProcessId();
     for (unsigned n = 0; n < StagingAttempts; ++n) {
-        state.stagingPath = StagingFileName(state.job->targetPath, processId, n);
+        state.stagingPath =
+            ExtendedLengthPath(StagingFileName(state.job->targetPath, processId, n));
         HANDLE file = CreateFileW(state.stagingPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             return file;
         }
         const DWORD code = GetLastError();
-        if (code != ERROR_FILE_EXISTS || n + 1 == StagingAttempts) {
+        const bool taken = code == ERROR_FILE_EXISTS || IsHeldFileCode(code);
+        if (!taken || n + 1 == StagingAttempts) {
             state.errorCode = code;
             state.stagingPath.clear();
             return INVALID_HANDLE_VALUE;
@@ -122,6 +165,8 @@ void MarkInternetZone(const JobState& state) {
     CloseHandle(stream);
 }
 
+// The rename is tried again while another program holds the staging file or the destination;
+// until it succeeds the job can still be cancelled, between tries too.
 void Commit(JobState& state) {
     if (CancelSeen(state)) {
         return;
@@ -129,16 +174,68 @@ void Commit(JobState& state) {
     // Without MOVEFILE_REPLACE_EXISTING a file that appeared at the destination after it was
     // chosen makes the rename fail instead of being overwritten unasked.
     const DWORD flags = state.job->replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0;
-    if (platformSeam.moveFileEx(state.stagingPath.c_str(), state.job->targetPath.c_str(), flags)) {
-        RemoveStrayZoneStream(state.stagingPath);
-        state.stagingPath.clear();
-        state.outcome->succeeded = true;
-    } else {
-        state.errorCode = FileFailureCode();
+    const std::wstring target = ExtendedLengthPath(state.job->targetPath);
+    HeldFileRetry retry;
+    for (;;) {
+        if (platformSeam.moveFileEx(state.stagingPath.c_str(), target.c_str(), flags)) {
+            RemoveStrayZoneStream(state.stagingPath);
+            state.stagingPath.clear();
+            state.outcome->succeeded = true;
+            return;
+        }
+        const DWORD code = FileFailureCode();
+        if (!IsHeldFileCode(code) || !PauseBeforeRetry(retry, true)) {
+            state.errorCode = code;
+            CancelSeen(state);
+            return;
+        }
     }
 }
 
 } // namespace
+
+std::wstring ExtendedLengthPath(const std::wstring& path) {
+    if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) {
+        return path;
+    }
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return path;
+    }
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return path;
+    }
+    full.resize(length);
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) {
+        return full;
+    }
+    if (full.starts_with(L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    }
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
+        return L"\\\\?\\" + full;
+    }
+    return full;
+}
+
+bool DeleteStagingFile(const std::wstring& stagingPath) {
+    HeldFileRetry retry;
+    for (;;) {
+        if (DeleteFileW(stagingPath.c_str())) {
+            return true;
+        }
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            return true;
+        }
+        // The clean-up goes on even after a Cancel: it is what the Cancel asked for.
+        if (!IsHeldFileCode(code) || !PauseBeforeRetry(retry, false)) {
+            return false;
+        }
+    }
+}
 
 void RemoveStrayZoneStream(const std::wstring& stagingPath) {
     DeleteFileW((stagingPath + L":Zone.Identifier").c_str());
