@@ -171,8 +171,13 @@ bool ReadBody(JobState& state, unsigned char* chunk, std::size_t capacity, std::
     body.filled = 0;
     if (body.paused) {
         body.paused = false;
-        // Hands over what libcurl held back, as far as it fits.
-        curl_easy_pause(Easy(state), CURLPAUSE_CONT);
+        // Hands over what libcurl held back, as far as it fits. A transfer that cannot go on
+        // ends here, rather than waiting paused for ever.
+        const CURLcode resumed = curl_easy_pause(Easy(state), CURLPAUSE_CONT);
+        if (resumed != CURLE_OK && !body.finished) {
+            body.finished = true;
+            body.result = resumed;
+        }
     }
     Drive(state, [&] { return body.filled > 0 || body.paused; });
     body.destination = nullptr;
