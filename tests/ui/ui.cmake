@@ -12,7 +12,7 @@ set(QM_UI_OUT_DIR ${CMAKE_CURRENT_BINARY_DIR}/ui-out)
 
 add_executable(qmdriver ${QM_UI_DIR}/driver/qmdriver.cpp)
 target_link_options(qmdriver PRIVATE -municode)
-target_link_libraries(qmdriver PRIVATE user32 gdi32)
+target_link_libraries(qmdriver PRIVATE user32 gdi32 ole32 uuid)
 
 add_library(qmhook SHARED ${QM_UI_DIR}/driver/qmhook.cpp)
 set_target_properties(qmhook PROPERTIES PREFIX "" OUTPUT_NAME qmhook)
@@ -54,3 +54,7 @@ quillmere_ui_test(ui.window.ru_MD test_window.py LANG ru_MD.UTF-8)
 # The user's journey: Browse, Download, progress, Cancel, outcomes, the session list, closing.
 quillmere_ui_test(ui.journey.en_US test_journey.py LANG en_US.UTF-8 TIMEOUT 600)
 quillmere_ui_test(ui.journey.ru_RU test_journey.py LANG ru_RU.UTF-8 TIMEOUT 600)
+
+# Things of a real Windows desk: logoff while a download runs, the keyboard, what Save As chooses.
+quillmere_ui_test(ui.desk.en_US test_desk.py LANG en_US.UTF-8 TIMEOUT 600)
+quillmere_ui_test(ui.desk.ru_RU test_desk.py LANG ru_RU.UTF-8 TIMEOUT 600)

@@ -1,0 +1,251 @@
+#!/usr/bin/python3
+"""What a real Windows desk does to a download, brought into the test bed and checked end to end on
+the real window: a logoff or shutdown while a download runs, a user who works with the keyboard,
+and what the Save As dialog hands over when the user picks a shortcut or a read-only file.
+
+The cases reuse the journey's helpers (a fresh run of the program per test, the recorder on)."""
+
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import expected as E  # noqa: E402
+import qmui  # noqa: E402
+import test_journey as J  # noqa: E402
+
+LANG = qmui.language()
+T = J.T
+PIECE = J.PIECE
+
+# The control indexes, in creation order, that the keyboard can reach.
+URL_EDIT, TARGET_EDIT, BROWSE, DOWNLOAD, CANCEL = 1, 3, 4, 5, 6
+
+driver = None
+
+
+def setUpModule():
+    global driver
+    driver = qmui.Driver()
+    J.driver = driver
+
+
+def tearDownModule():
+    if driver:
+        driver.close()
+
+
+def staging_files():
+    return [f for f in os.listdir(qmui.NTFS_MOUNT) if f.endswith(".part")]
+
+
+class DeskLogoff(J.Journey):
+    """Logoff or shutdown while a download runs: the program asks Windows to wait and says why;
+    if the session ends anyway, it cancels and returns once the staging file is gone, or after a
+    short bound when the network holds the worker."""
+
+    def setUp(self):
+        super().setUp()
+        driver("watch-reason")
+
+    def reasons(self):
+        return [(e["kind"], e.get("text")) for e in self.events()
+                if e["kind"] in ("reason", "reason-end")]
+
+    def choose_existing(self, file_name, contents):
+        linux = self.remove(file_name)
+        with open(linux, "wb") as f:
+            f.write(contents)
+        driver.click("browse")
+        self.assertFalse(driver.save_dialog(qmui.ntfs_path(file_name))["closed"])
+        self.assertTrue(driver("confirm-overwrite", "yes")["dialog_closed"])
+        return linux
+
+    def start(self, path):
+        driver.set_url(qmui.url(path))
+        driver.click("download")
+        prefix = T("received_prefix")
+        for _ in range(200):
+            status = driver.status()
+            if status.startswith(prefix) and not status.startswith(prefix + "0 "):
+                return
+            time.sleep(0.05)
+        self.fail("no progress shown: %r" % driver.status())
+
+    def test_logoff_waits_then_cancels_cleanly(self):
+        self.assertEqual(driver("end-session", "query")["answer"], 1, "idle: logoff may go on")
+        old = b"the file the user had before"
+        linux = self.choose_existing(self.name("kept.bin"), old)
+        self.start("/paced/%d?ms=100" % (200 * PIECE))
+        self.assertEqual(driver("end-session", "query")["answer"], 0,
+                         "busy: Windows must be asked to wait")
+        self.assertEqual(self.reasons(), [("reason", T("download_in_progress"))])
+        # Another program refused the logoff: the session goes on, and so does the download.
+        driver("end-session", "end", "false")
+        time.sleep(0.4)
+        self.assertTrue(driver.status().startswith(T("received_prefix")), driver.status())
+        self.assertEqual(driver.enabled(), J.BUSY)
+        self.assertNotEqual(staging_files(), [], "the download goes on into its staging file")
+
+        ended = driver("end-session", "end", "true")
+        # By the time WM_ENDSESSION returns, the staging file is gone and nothing was replaced.
+        self.assertEqual(staging_files(), [], "staging file left at the end of the session")
+        with open(linux, "rb") as f:
+            self.assertEqual(f.read(), old, "the destination changed")
+        self.assertLess(ended["elapsed_ms"], 4000, ended)
+        self.assertEqual(driver.status(), T("cancelled"))
+        self.assert_idle()
+        texts = [e["text"] for e in self.status_events()]
+        self.assertEqual(texts[-2:], [T("cancelling"), T("cancelled")])
+        self.assertEqual(self.reasons(), [("reason", T("download_in_progress")),
+                                          ("reason-end", None)])
+        self.assertEqual(driver("end-session", "query")["answer"], 1, "idle again")
+        driver.no_msgbox(300)
+
+    def test_end_of_session_waits_only_so_long(self):
+        # The server sends one piece and then nothing: the worker sits in a read that only its
+        # receive time-out ends, longer than Windows waits for a program at logoff.
+        file_name = self.name("stalled.bin")
+        self.remove(file_name)
+        self.choose(qmui.ntfs_path(file_name))
+        self.start("/stall/%d" % (4 * PIECE))
+        ended = driver("end-session", "end", "true", timeout=90)
+        self.assertGreaterEqual(ended["elapsed_ms"], 2500, ended)
+        self.assertLess(ended["elapsed_ms"], 6000, "WM_ENDSESSION must return within a few seconds")
+        self.assertEqual(driver.status(), T("cancelling"))
+        self.assertEqual(driver.enabled(), J.BUSY)
+        # The worker still ends as a cancelled download and cleans up behind itself.
+        self.assertEqual(self.wait_outcome(40000), T("cancelled"))
+        self.assert_no_staging_files()
+        self.assertFalse(os.path.exists(qmui.ntfs_linux_path(file_name)))
+        self.assertEqual(self.reasons()[-1], ("reason-end", None))
+        self.assertEqual(driver("end-session", "query")["answer"], 1)
+
+
+class DeskKeyboard(J.Journey):
+    """Real key presses: Enter means Download wherever no button has the focus, a focused button
+    is pressed by Enter or Space, and the focus never stays on a control that was disabled."""
+
+    def focused(self):
+        focus = driver("focus")["focus"]
+        return None if focus is None else focus["index"]
+
+    def focus_on(self, index):
+        for _ in range(6):
+            driver("key", "tab")
+            if self.focused() == index:
+                return
+        self.fail("Tab never reached control %d" % index)
+
+    def wait_busy(self):
+        for _ in range(100):
+            if driver.enabled()["cancel"]:
+                return
+            time.sleep(0.05)
+        self.fail("the download did not start: %r" % driver.status())
+
+    def test_enter_in_the_link_box(self):
+        # Without a destination, Enter in the link box is Download: the box asks for one, and
+        # the user can go on typing afterwards.
+        self.focus_on(URL_EDIT)
+        driver.set_url(qmui.url("/paced/%d?ms=100" % (100 * PIECE)))
+        driver("key", "enter")
+        self.assert_info_box()
+        self.assertEqual(self.focused(), URL_EDIT)
+        file_name = self.name("enter.bin")
+        self.remove(file_name)
+        self.choose(qmui.ntfs_path(file_name))
+        self.focus_on(URL_EDIT)
+        driver("key", "enter")
+        self.wait_busy()
+        self.assertEqual(self.focused(), CANCEL, "the keyboard goes to Cancel while busy")
+        # Enter on the focused Cancel button cancels; the keyboard returns to the link box.
+        driver("key", "enter")
+        self.assertEqual(self.wait_outcome(), T("cancelled"))
+        self.assertEqual(self.focused(), URL_EDIT)
+        self.assert_no_staging_files()
+        # A failure's error box, too, gives the keyboard back to the link box.
+        driver.set_url(qmui.url("/status/404"))
+        driver("key", "enter")
+        self.assert_error_box(T("server_returned_http") + "404.")
+        self.assertEqual(self.focused(), URL_EDIT)
+        # Typing goes on where it left off.
+        driver("key", "end")
+        driver("key", "a")
+        self.assertEqual(driver.text("url"), qmui.url("/status/404") + "a")
+
+    def test_download_button_and_other_places(self):
+        file_name = self.name("space.bin")
+        linux = self.remove(file_name)
+        driver.set_url(qmui.url("/paced/%d?ms=100" % (16 * PIECE)))
+        self.choose(qmui.ntfs_path(file_name))
+        # Space on the focused Download button; the focus comes back to it at the end.
+        self.focus_on(DOWNLOAD)
+        driver("key", "space")
+        self.wait_busy()
+        self.assertEqual(self.focused(), CANCEL)
+        self.assertEqual(self.wait_outcome(), T("completed"))
+        self.assertEqual(self.focused(), DOWNLOAD)
+        self.assert_body(linux, 16 * PIECE)
+        # Enter in the read-only destination box is Download too; that box stays usable, so the
+        # focus stays there.
+        file_name = self.name("target-box.bin")
+        linux = self.remove(file_name)
+        self.choose(qmui.ntfs_path(file_name))
+        driver("mouse-click", "target")
+        self.assertEqual(self.focused(), TARGET_EDIT)
+        driver("key", "enter")
+        self.assertEqual(self.wait_outcome(), T("completed"))
+        self.assertEqual(self.focused(), TARGET_EDIT)
+        self.assert_body(linux, 16 * PIECE)
+        # Enter on the focused Browse button opens the dialog, as a pressed button does.
+        self.focus_on(BROWSE)
+        driver("key", "enter")
+        self.assertEqual(driver.save_dialog()["dialog"]["file_name"], "download.bin")
+        driver("save-dialog-cancel")
+        self.assertEqual(self.focused(), BROWSE)
+        self.assertEqual(driver.lines(), [E.list_line(self.name("space.bin"), ".bin", 16 * PIECE,
+                                                      LANG),
+                                          E.list_line(file_name, ".bin", 16 * PIECE, LANG)])
+
+
+class DeskSaveAs(J.Journey):
+    """What the Save As dialog hands over is what the download replaces: a shortcut picked in
+    the dialog's folder is replaced itself, never the file it points to elsewhere."""
+
+    def test_a_picked_shortcut_is_the_destination(self):
+        folder = self.name("links")
+        linux_folder = qmui.ntfs_linux_path(folder)
+        os.makedirs(linux_folder, exist_ok=True)
+        for name in os.listdir(linux_folder):
+            os.remove(os.path.join(linux_folder, name))
+        target = os.path.join(linux_folder, "b-target.bin")
+        with open(target, "wb") as f:
+            f.write(b"the shortcut's target")
+        link = qmui.ntfs_path(folder + "\\a-shortcut.lnk")
+        driver("shortcut", qmui.hex_arg(link), qmui.hex_arg(qmui.ntfs_path(folder + "\\b-target.bin")))
+        with open(os.path.join(linux_folder, "a-shortcut.lnk"), "rb") as f:
+            self.assertTrue(f.read().startswith(b"L\0\0\0"), "not a shell link")
+
+        # Open the folder in the dialog, then double-click the shortcut, its first item.
+        driver.click("browse")
+        driver.raw("save-dialog", qmui.hex_arg(qmui.ntfs_path(folder) + "\\"), "--timeout", 1500)
+        dialog = [w for w in driver("dialogs")["windows"] if w["window"]["owner"] ==
+                  self.app.main["hwnd"]][0]
+        view = [c for c in dialog["controls"] if c["class"] == "SHELLDLL_DefView"][0]["screen"]
+        driver("mouse", "double-click", view["x"] + 30, view["y"] + 8)
+        self.assertTrue(driver("confirm-overwrite", "yes")["dialog_closed"])
+        self.assertEqual(driver.text("target"), link)
+
+        driver.set_url(qmui.url("/ok/3000"))
+        driver.click("download")
+        self.assertEqual(self.wait_outcome(), T("completed"))
+        self.assert_body(os.path.join(linux_folder, "a-shortcut.lnk"), 3000)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"the shortcut's target", "the shortcut's target changed")
+
+
+if __name__ == "__main__":
+    qmui.run_tests()
