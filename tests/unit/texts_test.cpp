@@ -64,7 +64,8 @@ const std::vector<ExpectedPair>& MainWindowPairs() {
     return pairs;
 }
 
-// The Save As filter, the message boxes and status lines of the commands.
+// The Save As filter, the message boxes and status lines of the commands, and the reason Windows
+// is given while a download holds up a logoff.
 const std::vector<ExpectedPair>& CommandPairs() {
     static const std::vector<ExpectedPair> pairs{
         {"TextAllFilesFilter", TextAllFilesFilter, L"All files",
