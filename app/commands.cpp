@@ -149,8 +149,8 @@ void StartDownload() {
 void SetBusy(bool flag) {
     HWND focus = GetFocus();
     if (flag) {
-        // The control that started the download (Download, or the URL box by Enter) gets the
-        // keyboard back when it ends.
+        // The control that had the keyboard as the download started (Download, or the URL box
+        // where Enter was pressed) gets it back when the download ends.
         bool disabledNow = focus == appGlobals.urlEdit || focus == appGlobals.browseButton ||
                            focus == appGlobals.downloadButton;
         appGlobals.focusAfterBusy = disabledNow ? focus : appGlobals.urlEdit;
