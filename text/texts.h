@@ -30,6 +30,8 @@ inline constexpr TextPair TextCouldNotStart{L"Could not start download.",
                                             L"Не удалось начать загрузку."};
 inline constexpr TextPair TextConnecting{L"Connecting\u2026", L"Подключение\u2026"};
 inline constexpr TextPair TextCancelling{L"Cancelling\u2026", L"Отмена\u2026"};
+// Given to Windows while a download runs, shown when logoff or shutdown waits for the program.
+inline constexpr TextPair TextDownloadInProgress{L"A download is in progress.", L"Идёт загрузка."};
 
 // Progress and completion.
 inline constexpr TextPair TextReceivedPrefix{L"Received: ", L"Получено: "};
