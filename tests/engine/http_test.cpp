@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "download/http_exchange.h"
 #include "download/system_error.h"
+#include "download/url_target.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -230,6 +232,57 @@ TEST_F(HttpRedirect, HttpsToPlainHttpIsNotFollowed) {
     const JobResult result = Fail(BedUrl(L"/tohttp/100"));
     ASSERT_TRUE(result.outcome);
     EXPECT_EQ(result.outcome->errorText, L"Error 12156");
+}
+
+// Where the text of an error comes from: for WinHTTP's codes the table of winhttp.dll first, then
+// the system's, then the fallback; for every other code the system's table alone. This
+// executable's own message table stands in for winhttp.dll's, which Wine does not have.
+TEST(HttpErrorText, WinhttpCodesAskWinhttpsTableFirstAndOnlyThey) {
+    void* const table = GetModuleHandleW(nullptr);
+    EXPECT_EQ(FormatErrorFrom(12029, table), L"Stand-in text for 12029.\r\n");
+    EXPECT_EQ(FormatErrorFrom(12030, table), L"Error 12030");
+    EXPECT_EQ(FormatErrorFrom(80, table), L"File exists.\r\n");
+    EXPECT_EQ(FormatErrorFrom(12029, nullptr), L"Error 12029");
+    // The program asks the winhttp.dll its jobs loaded (Wine's has no texts, so the result there
+    // is as before).
+    UrlTarget target;
+    ASSERT_TRUE(AcceptUrl(L"https://h/", target)); // binds winhttp.dll
+    ASSERT_NE(GetModuleHandleW(L"winhttp.dll"), nullptr);
+    EXPECT_EQ(FormatSystemError(12029), FormatErrorFrom(12029, GetModuleHandleW(L"winhttp.dll")));
+    EXPECT_EQ(FormatSystemError(80), L"File exists.\r\n");
+}
+
+// The bypass list as Windows' settings keep it decides which hosts skip the user's proxy.
+TEST(HttpProxyBypass, EntriesNameHostsByWildcardLocalNamePortAndScheme) {
+    struct Case {
+        const wchar_t* list;
+        const wchar_t* host;
+        std::uint16_t port;
+        bool bypassed;
+    };
+    for (const Case& c : {
+             Case{L"<local>", L"intranet", 443, true},
+             Case{L"<local>", L"files.corp.example", 443, false},
+             Case{L"<local>", L"10.0.0.1", 443, false},
+             Case{L"*.corp.example", L"files.corp.example", 443, true},
+             Case{L"*.corp.example", L"corp.example", 443, false},
+             Case{L"*.CORP.example", L"Files.corp.EXAMPLE", 443, true},
+             Case{L"10.*", L"10.1.2.3", 443, true},
+             Case{L"10.*", L"110.1.2.3", 443, false},
+             Case{L"a*b*c", L"aXbYbZc", 443, true},
+             Case{L"a*b*c", L"aXbYbZ", 443, false},
+             Case{L"other; files.corp.example ;x", L"files.corp.example", 443, true},
+             Case{L"host:8443", L"host", 8443, true},
+             Case{L"host:8443", L"host", 443, false},
+             Case{L"https://host", L"host", 443, true},
+             Case{L"http://host", L"host", 443, false},
+             Case{L"", L"host", 443, false},
+             Case{L";;", L"host", 443, false},
+             Case{L"https://", L"host", 443, false},
+         }) {
+        EXPECT_EQ(HostBypassesProxy(c.list, c.host, c.port), c.bypassed)
+            << Narrow(c.list) << " / " << Narrow(c.host) << ":" << c.port;
+    }
 }
 
 class HttpCertificate : public HttpTest {};

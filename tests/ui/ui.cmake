@@ -54,3 +54,6 @@ quillmere_ui_test(ui.window.ru_MD test_window.py LANG ru_MD.UTF-8)
 # The user's journey: Browse, Download, progress, Cancel, outcomes, the session list, closing.
 quillmere_ui_test(ui.journey.en_US test_journey.py LANG en_US.UTF-8 TIMEOUT 600)
 quillmere_ui_test(ui.journey.ru_RU test_journey.py LANG ru_RU.UTF-8 TIMEOUT 600)
+
+# On a Windows desk as it really is: the user's proxy, ports the URL splitter would wrap around.
+quillmere_ui_test(ui.desk.en_US test_desk.py LANG en_US.UTF-8 TIMEOUT 600)

@@ -1,0 +1,156 @@
+#!/usr/bin/python3
+"""A forward proxy for Quillmere's test bed (Python 3 standard library only).
+
+Listens on 127.0.0.1 only and tunnels HTTP CONNECT requests to localhost, as a corporate proxy
+tunnels HTTPS: the TLS session runs end to end between the client and the server, so the
+client still checks the server's own certificate. It tunnels only to localhost and 127.0.0.1.
+
+Usage:
+  proxy_server.py --log LOG --port-file FILE [--refuse]
+
+Once it listens, FILE gets its port (written atomically); its appearance means it is ready.
+LOG gets every request line it receives, one per line, appended and flushed at once, and for
+each tunnel the TLS versions the client's hello offered ("hello CONNECT-TARGET VERSIONS", the
+versions as hexadecimal numbers, e.g. 0303 for TLS 1.2).
+--refuse answers every request with 403 Forbidden and closes the connection.
+SIGTERM or SIGINT ends it.
+"""
+
+import argparse
+import os
+import select
+import signal
+import socket
+import socketserver
+import sys
+import threading
+
+ALLOWED_HOSTS = {"localhost", "127.0.0.1"}
+
+
+def log_line(path, text):
+    with open(path, "a", encoding="utf-8") as log:
+        log.write(text + "\n")
+        log.flush()
+
+
+def hello_versions(data):
+    """The TLS versions a ClientHello offers: its supported_versions extension if it has one,
+    else its legacy version. None when the bytes are not a whole ClientHello record."""
+    try:
+        if len(data) < 5 or data[0] != 0x16:
+            return None
+        body = data[5:5 + int.from_bytes(data[3:5], "big")]
+        if body[0] != 1:
+            return None
+        legacy = body[4:6].hex()
+        i = 4 + 2 + 32
+        i += 1 + body[i]  # session id
+        i += 2 + int.from_bytes(body[i:i + 2], "big")  # cipher suites
+        i += 1 + body[i]  # compression methods
+        end = i + 2 + int.from_bytes(body[i:i + 2], "big")
+        i += 2
+        while i + 4 <= end:
+            kind = int.from_bytes(body[i:i + 2], "big")
+            size = int.from_bytes(body[i + 2:i + 4], "big")
+            if kind == 43:  # supported_versions
+                ext = body[i + 5:i + 4 + size]
+                return [ext[j:j + 2].hex() for j in range(0, len(ext), 2)]
+            i += 4 + size
+        return [legacy]
+    except IndexError:
+        return None
+
+
+class Handler(socketserver.StreamRequestHandler):
+    # Unbuffered: nothing the client sends after the headers may stay behind in a buffer.
+    rbufsize = 0
+
+    def handle(self):
+        line = self.rfile.readline(65537)
+        if not line:
+            return
+        request_line = line.decode("latin-1").rstrip("\r\n")
+        log_line(self.server.log_path, request_line)
+        while True:  # the headers: not needed
+            header = self.rfile.readline(65537)
+            if header in (b"\r\n", b"\n", b""):
+                break
+        parts = request_line.split(" ")
+        if self.server.refuse or len(parts) != 3 or parts[0] != "CONNECT":
+            self.reply(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+            return
+        host, _, port = parts[1].rpartition(":")
+        if host not in ALLOWED_HOSTS or not port.isdigit():
+            self.reply(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+            return
+        try:
+            upstream = socket.create_connection(("127.0.0.1", int(port)), timeout=10)
+        except OSError:
+            self.reply(b"HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+            return
+        self.reply(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        self.tunnel(upstream, parts[1])
+
+    def reply(self, data):
+        self.wfile.write(data)
+        self.wfile.flush()
+
+    def tunnel(self, upstream, target):
+        client = self.connection
+        first = True
+        hello = b""
+        with upstream:
+            while True:
+                ready, _, _ = select.select([client, upstream], [], [], 60)
+                if not ready:
+                    return
+                for sock in ready:
+                    try:
+                        data = sock.recv(65536)
+                    except OSError:
+                        return
+                    if not data:
+                        return
+                    other = upstream if sock is client else client
+                    if sock is client and first:
+                        hello += data
+                        versions = hello_versions(hello)
+                        if versions is not None or len(hello) > 16384:
+                            log_line(self.server.log_path, "hello %s %s"
+                                     % (target, " ".join(versions or ["?"])))
+                            first = False
+                    try:
+                        other.sendall(data)
+                    except OSError:
+                        return
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--refuse", action="store_true")
+    args = parser.parse_args()
+
+    server = Server(("127.0.0.1", 0), Handler)
+    server.log_path = args.log
+    server.refuse = args.refuse
+    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
+    signal.signal(signal.SIGINT, lambda *_: threading.Thread(target=server.shutdown).start())
+    temp = args.port_file + ".tmp"
+    with open(temp, "w") as f:
+        f.write("%d\n" % server.server_address[1])
+    os.replace(temp, args.port_file)
+    server.serve_forever()
+    server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
