@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <string>
+
 #include "download/content_length.h"
 #include "text/decimal_text.h"
 
@@ -27,7 +29,7 @@ class WinHttpString {
     wchar_t* text = nullptr;
 };
 
-// The strings of a proxy choice that WinHTTP filled in, all freed when it goes.
+// The user's proxy settings as WinHTTP hands them out, freed when they go.
 struct UserProxyConfig {
     BOOL autoDetect = FALSE;
     WinHttpString autoConfigUrl;
@@ -35,10 +37,12 @@ struct UserProxyConfig {
     WinHttpString bypass;
 };
 
-struct ProxyInfo {
+// How the job's session reaches the server: the machine's WinHTTP setting (and, under Wine, the
+// http_proxy variable), straight, or through the named proxy.
+struct ProxyChoice {
     DWORD accessType = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
-    WinHttpString proxy;
-    WinHttpString bypass;
+    std::wstring proxy;
+    std::wstring bypass;
 };
 
 bool IsWindows7() {
@@ -86,10 +90,9 @@ std::wstring UrlForProxyScript(const UrlTarget& target) {
     return url + target.requestTarget;
 }
 
-// The proxy that the user's automatic configuration (a script, or one WPAD finds) names for the
-// URL; false when there is none or it cannot be had.
-bool DiscoverProxy(HINTERNET session, const UrlTarget& target, const UserProxyConfig& config,
-                   ProxyInfo& found) {
+// What the user's automatic configuration (a script, or one that WPAD finds) says for the URL;
+// false when the user has none, or none can be had or read.
+bool DiscoverProxy(const UrlTarget& target, const UserProxyConfig& config, ProxyChoice& choice) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
     if (config.autoDetect) {
         options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
@@ -102,67 +105,72 @@ bool DiscoverProxy(HINTERNET session, const UrlTarget& target, const UserProxyCo
     if (options.dwFlags == 0) {
         return false;
     }
+    // A session of its own: the job's session takes the proxy that this finds when it opens.
+    HINTERNET session = WinHttpOpen(L"Quillmere/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session == nullptr) {
+        return false;
+    }
+    WinHttpSetTimeouts(session, TimeoutMs, TimeoutMs, TimeoutMs, TimeoutMs);
     const std::wstring url = UrlForProxyScript(target);
     WINHTTP_PROXY_INFO info{};
-    // The script's server may ask who the user is: answer with the logon only when asked, as
-    // Windows' own programs do, so that no credentials go out unasked.
+    // The script's server may ask who the user is: the logon goes out only when it has asked, as
+    // in Windows' own programs.
     options.fAutoLogonIfChallenged = FALSE;
-    BOOL ok = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
-    if (!ok && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+    BOOL found = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
+    if (!found && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
         options.fAutoLogonIfChallenged = TRUE;
         info = {};
-        ok = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
+        found = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
     }
-    found.proxy.text = info.lpszProxy;
-    found.bypass.text = info.lpszProxyBypass;
-    found.accessType = info.dwAccessType;
-    return ok != FALSE;
+    WinHttpCloseHandle(session);
+    WinHttpString proxy;
+    WinHttpString bypass;
+    proxy.text = info.lpszProxy;
+    bypass.text = info.lpszProxyBypass;
+    if (!found) {
+        return false;
+    }
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy.text != nullptr &&
+        proxy.text[0] != L'\0') {
+        choice.accessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        choice.proxy = proxy.text;
+        choice.bypass = bypass.text != nullptr ? bypass.text : L"";
+        return true;
+    }
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NO_PROXY) { // the script said DIRECT
+        choice.accessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
+        return true;
+    }
+    return false;
 }
 
-// Sets the proxy the current user chose in Windows' settings on the request: what automatic
-// configuration names for this URL, else the named proxy unless its bypass list names the host.
-// Without a choice the session's own (the machine's WinHTTP setting) stays. False with errorCode
-// set only when WinHTTP refuses the setting.
-bool UseUserProxy(JobState& state) {
+// The proxy that the current user chose in Windows' settings, as Windows applies it: automatic
+// configuration first, then the named proxy unless its bypass list names the host. Without a
+// choice of the user's that applies, the machine's WinHTTP setting stays.
+ProxyChoice UserProxyFor(const UrlTarget& target) {
+    ProxyChoice choice;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG raw{};
-    const bool haveConfig = WinHttpGetIEProxyConfigForCurrentUser(&raw) != FALSE;
+    const bool read = WinHttpGetIEProxyConfigForCurrentUser(&raw) != FALSE;
     UserProxyConfig config;
     config.autoDetect = raw.fAutoDetect;
     config.autoConfigUrl.text = raw.lpszAutoConfigUrl;
     config.proxy.text = raw.lpszProxy;
     config.bypass.text = raw.lpszProxyBypass;
-    if (!haveConfig) {
-        return true;
+    if (!read || DiscoverProxy(target, config, choice)) {
+        return choice;
     }
-
-    WINHTTP_PROXY_INFO use{};
-    ProxyInfo discovered;
-    if (DiscoverProxy(state.session, state.target, config, discovered) &&
-        (discovered.accessType == WINHTTP_ACCESS_TYPE_NO_PROXY ||
-         (discovered.accessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY &&
-          discovered.proxy.text != nullptr))) {
-        use.dwAccessType = discovered.accessType;
-        use.lpszProxy = discovered.proxy.text;
-        use.lpszProxyBypass = discovered.bypass.text;
-    } else if (config.proxy.text != nullptr && config.proxy.text[0] != L'\0') {
-        const bool bypassed =
-            config.bypass.text != nullptr &&
-            HostBypassesProxy(config.bypass.text, state.target.hostName, state.target.serverPort);
-        if (bypassed) {
-            use.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
+    if (config.proxy.text != nullptr && config.proxy.text[0] != L'\0') {
+        const std::wstring_view bypass = config.bypass.text != nullptr ? config.bypass.text : L"";
+        if (HostBypassesProxy(bypass, target.hostName, target.serverPort)) {
+            choice.accessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
         } else {
-            use.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-            use.lpszProxy = config.proxy.text;
-            use.lpszProxyBypass = config.bypass.text;
+            choice.accessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+            choice.proxy = config.proxy.text;
+            choice.bypass = bypass;
         }
-    } else {
-        return true; // no choice of the user's applies: the session's stays
     }
-    if (!WinHttpSetOption(state.request, WINHTTP_OPTION_PROXY, &use, sizeof use)) {
-        state.errorCode = GetLastError();
-        return false;
-    }
-    return true;
+    return choice;
 }
 
 // Whether one entry of a bypass list, with '*' standing for any run of characters, matches the
@@ -239,8 +247,12 @@ bool HostBypassesProxy(std::wstring_view bypassList, std::wstring_view hostName,
 }
 
 bool OpenHttpRequest(JobState& state) {
-    state.session = WinHttpOpen(L"Quillmere/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    // The proxy goes to the session when it opens: WinHTTP under Wine takes it only there.
+    const ProxyChoice proxy = UserProxyFor(state.target);
+    const bool named = proxy.accessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    state.session = WinHttpOpen(
+        L"Quillmere/1.0", proxy.accessType, named ? proxy.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+        named && !proxy.bypass.empty() ? proxy.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, 0);
     if (state.session == nullptr) {
         state.errorCode = GetLastError();
         return false;
@@ -260,9 +272,6 @@ bool OpenHttpRequest(JobState& state) {
                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
     if (state.request == nullptr) {
         state.errorCode = GetLastError();
-        return false;
-    }
-    if (!UseUserProxy(state)) {
         return false;
     }
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;

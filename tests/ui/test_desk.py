@@ -242,8 +242,9 @@ class DeskProxy(Desk):
                          ["CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
 
 
-# What Wine's WinHTTP reports when the proxy refuses the tunnel.
-REFUSED_TEXT = "Error 12175"
+# Wine's WinHTTP reports a tunnel that the proxy refused as a failed secure channel (12157), a
+# code for which Wine has no text.
+REFUSED_TEXT = "Error 12157"
 
 
 class DeskPorts(Desk):
