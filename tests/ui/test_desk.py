@@ -269,5 +269,54 @@ class DeskPorts(Desk):
         self.assert_nothing_written(file_name)
 
 
+class DeskTls(Desk):
+    """WinHTTP on Windows 7 is asked for TLS 1.1 and 1.2 on top of what it would offer; every other
+    Windows keeps its own choice. Wine plays the Windows version that the prefix names for
+    quillmere.exe (Windows 7 when none is named), and its WinHTTP trace shows the options the
+    program sets."""
+
+    APP_VERSION = r"HKCU\Software\Wine\AppDefaults\quillmere.exe"
+
+    def setUp(self):
+        self.app = None
+
+    def tearDown(self):
+        if self.app:
+            super().tearDown()
+        subprocess.run(["wine", "reg", "delete", self.APP_VERSION, "/f"],
+                       env=qmui.wine_env("C.UTF-8"), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def traced_download(self, windows_version):
+        wine_reg("add", self.APP_VERSION, "/v", "Version", "/t", "REG_SZ",
+                     "/d", windows_version, "/f")
+        log = os.path.join(qmui.OUT_DIR, "wine-app.log")
+        start = os.path.getsize(log) if os.path.exists(log) else 0
+        os.environ["WINEDEBUG"] = "trace+winhttp"
+        try:
+            self.app = qmui.App(driver)
+        finally:
+            os.environ["WINEDEBUG"] = "-all"
+        file_name = self.name("tls.bin")
+        self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
+        self.assert_body(qmui.ntfs_linux_path(file_name), 3000)
+        self.app.stop()
+        with open(log, "rb") as f:
+            f.seek(start)
+            trace = f.read().decode("utf-8", "replace")
+        self.assertRegex(trace, r"WinHttpSetOption \w+, 88,", "no trace of WinHTTP's options")
+        return trace
+
+    def test_windows_7_adds_tls_1_1_and_1_2(self):
+        trace = self.traced_download("win7")
+        self.assertRegex(trace, r"WinHttpSetOption \w+, 84, \w+, 4\n")
+        # Wine cannot say what it would offer, so the program adds them to Windows 7's own TLS 1.0.
+        self.assertIn("session_set_option 0xa80\n", trace)
+
+    def test_other_windows_keep_their_own_choice(self):
+        trace = self.traced_download("win10")
+        self.assertNotRegex(trace, r"WinHttpSetOption \w+, 84,")
+
+
 if __name__ == "__main__":
     qmui.run_tests()
