@@ -242,6 +242,10 @@ TEST(HttpErrorText, WinhttpCodesAskWinhttpsTableFirstAndOnlyThey) {
     EXPECT_EQ(FormatErrorFrom(12029, table), L"Stand-in text for 12029.\r\n");
     EXPECT_EQ(FormatErrorFrom(12030, table), L"Error 12030");
     EXPECT_EQ(FormatErrorFrom(80, table), L"File exists.\r\n");
+    EXPECT_EQ(FormatErrorFrom(12000, table), L"Stand-in text for 12000.\r\n");
+    EXPECT_EQ(FormatErrorFrom(12999, table), L"Stand-in text for 12999.\r\n");
+    EXPECT_EQ(FormatErrorFrom(11999, table), L"Error 11999");
+    EXPECT_EQ(FormatErrorFrom(13000, table), L"Error 13000");
     EXPECT_EQ(FormatErrorFrom(12029, nullptr), L"Error 12029");
     // The program asks the winhttp.dll its jobs loaded (Wine's has no texts, so the result there
     // is as before).
