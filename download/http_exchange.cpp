@@ -146,8 +146,8 @@ bool DiscoverProxy(const UrlTarget& target, const UserProxyConfig& config, Proxy
 }
 
 // The proxy that the current user chose in Windows' settings, as Windows applies it: automatic
-// configuration first, then the named proxy unless its bypass list names the host. Without a
-// choice of the user's that applies, the machine's WinHTTP setting stays.
+// configuration first, then the named proxy with its bypass list. Without a choice of the user's
+// that applies, the machine's WinHTTP setting stays.
 ProxyChoice UserProxyFor(const UrlTarget& target) {
     ProxyChoice choice;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG raw{};
@@ -161,90 +161,17 @@ ProxyChoice UserProxyFor(const UrlTarget& target) {
         return choice;
     }
     if (config.proxy.text != nullptr && config.proxy.text[0] != L'\0') {
-        const std::wstring_view bypass = config.bypass.text != nullptr ? config.bypass.text : L"";
-        if (HostBypassesProxy(bypass, target.hostName, target.serverPort)) {
-            choice.accessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
-        } else {
-            choice.accessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-            choice.proxy = config.proxy.text;
-            choice.bypass = bypass;
+        // WinHTTP keeps the bypass list with the proxy and sends the hosts it names direct.
+        choice.accessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        choice.proxy = config.proxy.text;
+        if (config.bypass.text != nullptr) {
+            choice.bypass = config.bypass.text;
         }
     }
     return choice;
 }
 
-// Whether one entry of a bypass list, with '*' standing for any run of characters, matches the
-// whole text, ignoring the case of ASCII letters.
-bool WildcardMatches(std::wstring_view pattern, std::wstring_view text) {
-    const auto lower = [](wchar_t c) {
-        return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-    };
-    std::size_t p = 0;
-    std::size_t t = 0;
-    std::size_t starAt = std::wstring_view::npos;
-    std::size_t resumeAt = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == L'*') {
-            starAt = p++;
-            resumeAt = t;
-        } else if (p < pattern.size() && lower(pattern[p]) == lower(text[t])) {
-            ++p;
-            ++t;
-        } else if (starAt != std::wstring_view::npos) {
-            p = starAt + 1;
-            t = ++resumeAt;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == L'*') {
-        ++p;
-    }
-    return p == pattern.size();
-}
-
 } // namespace
-
-bool HostBypassesProxy(std::wstring_view bypassList, std::wstring_view hostName,
-                       std::uint16_t serverPort) {
-    const std::wstring hostAndPort = std::wstring(hostName) + L":" + DecimalText(serverPort);
-    std::size_t start = 0;
-    while (start <= bypassList.size()) {
-        std::size_t end = bypassList.find_first_of(L"; \t\r\n,", start);
-        if (end == std::wstring_view::npos) {
-            end = bypassList.size();
-        }
-        std::wstring_view entry = bypassList.substr(start, end - start);
-        start = end + 1;
-        if (entry.empty()) {
-            continue;
-        }
-        if (entry == L"<local>") {
-            // A plain name without a dot is a computer of the local network.
-            if (hostName.find_first_of(L".:") == std::wstring_view::npos) {
-                return true;
-            }
-            continue;
-        }
-        if (const std::size_t scheme = entry.find(L"://"); scheme != std::wstring_view::npos) {
-            if (!WildcardMatches(entry.substr(0, scheme), L"https")) {
-                continue;
-            }
-            entry.remove_prefix(scheme + 3);
-            if (entry.empty()) {
-                continue;
-            }
-        }
-        // An entry that names a port is compared with host and port, any other with the host.
-        // (An IPv6 literal's colons name no port.)
-        const std::size_t colon = entry.find(L':');
-        const bool withPort = colon != std::wstring_view::npos && colon == entry.rfind(L':');
-        if (WildcardMatches(entry, withPort ? std::wstring_view(hostAndPort) : hostName)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 bool OpenHttpRequest(JobState& state) {
     // The proxy goes to the session when it opens: WinHTTP under Wine takes it only there.

@@ -2,9 +2,6 @@
 // program's fixed settings, one GET, the status check and the announced size.
 #pragma once
 
-#include <cstdint>
-#include <string_view>
-
 #include "download/job_state.h"
 
 // Opens the session (user agent "Quillmere/1.0", 15 s time-outs, TLS 1.1 and 1.2 added on
@@ -18,9 +15,3 @@ bool OpenHttpRequest(JobState& state);
 // with errorText set when the status is not 200 or Content-Length is unusable. On true the body
 // is unread, and contentLength and totalKnown hold the announced size if there was one.
 bool ExchangeHttp(JobState& state);
-
-// Whether a proxy bypass list as Windows' settings keep it (entries separated by ';' or blanks,
-// '*' for any run of characters, "<local>" for a host name without a dot, an optional scheme and
-// port) names the host. Pure logic.
-bool HostBypassesProxy(std::wstring_view bypassList, std::wstring_view hostName,
-                       std::uint16_t serverPort);

@@ -34,7 +34,7 @@ target_link_options(engine_tests PRIVATE -static)
 set(QUILLMERE_ENGINE_GROUPS
     logic "ContentLength.*:RequestTarget.*:StagingName.*:OutcomePrecedence.*:SystemError.*" 60
     url "UrlAcceptance.*:UrlRefusal.*" 60
-    http "HttpStatus.*:HttpContentLength.*:HttpBody.*:HttpRedirect.*:HttpCertificate.*:HttpErrorText.*:HttpProxyBypass.*" 180
+    http "HttpStatus.*:HttpContentLength.*:HttpBody.*:HttpRedirect.*:HttpCertificate.*:HttpErrorText.*" 180
     request "RequestLog.*" 60
     ntfs "StagingFile.*:Commit.*:ZoneMark.*" 120
     seam "SeamWrite.*:SeamFlush.*:SeamMove.*:SeamPost.*" 120

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "download/http_exchange.h"
 #include "download/system_error.h"
 #include "download/url_target.h"
 #include "tests/engine/harness.h"
@@ -254,39 +253,6 @@ TEST(HttpErrorText, WinhttpCodesAskWinhttpsTableFirstAndOnlyThey) {
     ASSERT_NE(GetModuleHandleW(L"winhttp.dll"), nullptr);
     EXPECT_EQ(FormatSystemError(12029), FormatErrorFrom(12029, GetModuleHandleW(L"winhttp.dll")));
     EXPECT_EQ(FormatSystemError(80), L"File exists.\r\n");
-}
-
-// The bypass list as Windows' settings keep it decides which hosts skip the user's proxy.
-TEST(HttpProxyBypass, EntriesNameHostsByWildcardLocalNamePortAndScheme) {
-    struct Case {
-        const wchar_t* list;
-        const wchar_t* host;
-        std::uint16_t port;
-        bool bypassed;
-    };
-    for (const Case& c : {
-             Case{L"<local>", L"intranet", 443, true},
-             Case{L"<local>", L"files.corp.example", 443, false},
-             Case{L"<local>", L"10.0.0.1", 443, false},
-             Case{L"*.corp.example", L"files.corp.example", 443, true},
-             Case{L"*.corp.example", L"corp.example", 443, false},
-             Case{L"*.CORP.example", L"Files.corp.EXAMPLE", 443, true},
-             Case{L"10.*", L"10.1.2.3", 443, true},
-             Case{L"10.*", L"110.1.2.3", 443, false},
-             Case{L"a*b*c", L"aXbYbZc", 443, true},
-             Case{L"a*b*c", L"aXbYbZ", 443, false},
-             Case{L"other; files.corp.example ;x", L"files.corp.example", 443, true},
-             Case{L"host:8443", L"host", 8443, true},
-             Case{L"host:8443", L"host", 443, false},
-             Case{L"https://host", L"host", 443, true},
-             Case{L"http://host", L"host", 443, false},
-             Case{L"", L"host", 443, false},
-             Case{L";;", L"host", 443, false},
-             Case{L"https://", L"host", 443, false},
-         }) {
-        EXPECT_EQ(HostBypassesProxy(c.list, c.host, c.port), c.bypassed)
-            << Narrow(c.list) << " / " << Narrow(c.host) << ":" << c.port;
-    }
 }
 
 class HttpCertificate : public HttpTest {};
