@@ -46,9 +46,9 @@ struct ProxyChoice {
 };
 
 bool IsWindows7() {
-    // Not subject to the version lie that GetVersionExW tells programs without a manifest:
-    // Windows 7 (and Server 2008 R2, the same WinHTTP) is 6.1 whatever the manifest says, and
-    // every later Windows reports at least 6.2.
+    // Windows 7 (and Server 2008 R2, with the same WinHTTP) is 6.1. A later Windows tells a
+    // program without a manifest that it is 6.2 at the least, never 6.1, so the answer holds
+    // with or without one.
     OSVERSIONINFOEXW version{};
     version.dwOSVersionInfoSize = sizeof version;
     version.dwMajorVersion = 6;

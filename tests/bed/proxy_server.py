@@ -9,9 +9,7 @@ Usage:
   proxy_server.py --log LOG --port-file FILE [--refuse]
 
 Once it listens, FILE gets its port (written atomically); its appearance means it is ready.
-LOG gets every request line it receives, one per line, appended and flushed at once, and for
-each tunnel the TLS versions the client's hello offered ("hello CONNECT-TARGET VERSIONS", the
-versions as hexadecimal numbers, e.g. 0303 for TLS 1.2).
+LOG gets every request line it receives, one per line, appended and flushed at once.
 --refuse answers every request with 403 Forbidden and closes the connection.
 SIGTERM or SIGINT ends it.
 """
@@ -32,34 +30,6 @@ def log_line(path, text):
     with open(path, "a", encoding="utf-8") as log:
         log.write(text + "\n")
         log.flush()
-
-
-def hello_versions(data):
-    """The TLS versions a ClientHello offers: its supported_versions extension if it has one,
-    else its legacy version. None when the bytes are not a whole ClientHello record."""
-    try:
-        if len(data) < 5 or data[0] != 0x16:
-            return None
-        body = data[5:5 + int.from_bytes(data[3:5], "big")]
-        if body[0] != 1:
-            return None
-        legacy = body[4:6].hex()
-        i = 4 + 2 + 32
-        i += 1 + body[i]  # session id
-        i += 2 + int.from_bytes(body[i:i + 2], "big")  # cipher suites
-        i += 1 + body[i]  # compression methods
-        end = i + 2 + int.from_bytes(body[i:i + 2], "big")
-        i += 2
-        while i + 4 <= end:
-            kind = int.from_bytes(body[i:i + 2], "big")
-            size = int.from_bytes(body[i + 2:i + 4], "big")
-            if kind == 43:  # supported_versions
-                ext = body[i + 5:i + 4 + size]
-                return [ext[j:j + 2].hex() for j in range(0, len(ext), 2)]
-            i += 4 + size
-        return [legacy]
-    except IndexError:
-        return None
 
 
 class Handler(socketserver.StreamRequestHandler):
@@ -90,16 +60,14 @@ class Handler(socketserver.StreamRequestHandler):
             self.reply(b"HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
             return
         self.reply(b"HTTP/1.1 200 Connection established\r\n\r\n")
-        self.tunnel(upstream, parts[1])
+        self.tunnel(upstream)
 
     def reply(self, data):
         self.wfile.write(data)
         self.wfile.flush()
 
-    def tunnel(self, upstream, target):
+    def tunnel(self, upstream):
         client = self.connection
-        first = True
-        hello = b""
         with upstream:
             while True:
                 ready, _, _ = select.select([client, upstream], [], [], 60)
@@ -108,20 +76,9 @@ class Handler(socketserver.StreamRequestHandler):
                 for sock in ready:
                     try:
                         data = sock.recv(65536)
-                    except OSError:
-                        return
-                    if not data:
-                        return
-                    other = upstream if sock is client else client
-                    if sock is client and first:
-                        hello += data
-                        versions = hello_versions(hello)
-                        if versions is not None or len(hello) > 16384:
-                            log_line(self.server.log_path, "hello %s %s"
-                                     % (target, " ".join(versions or ["?"])))
-                            first = False
-                    try:
-                        other.sendall(data)
+                        if not data:
+                            return
+                        (upstream if sock is client else client).sendall(data)
                     except OSError:
                         return
 

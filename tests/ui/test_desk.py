@@ -96,8 +96,6 @@ class Proxy:
         with open(self.log, encoding="utf-8") as f:
             return [line.rstrip("\n") for line in f]
 
-    def requests(self):
-        return [line for line in self.lines() if not line.startswith("hello ")]
 
     def clear(self):
         open(self.log, "w").close()
@@ -193,7 +191,7 @@ class DeskProxy(Desk):
         file_name = self.name("via-proxy.bin")
         self.assertEqual(self.download(qmui.url("/ok/70000"), file_name), T("completed"))
         self.assert_body(qmui.ntfs_linux_path(file_name), 70000)
-        self.assertEqual(self.proxy.requests(),
+        self.assertEqual(self.proxy.lines(),
                          ["CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
         self.assertEqual(request_lines(), before + 1, "the server answered the one request")
 
@@ -204,7 +202,7 @@ class DeskProxy(Desk):
         link = "https://localhost:%s/ok/100" % port
         self.assertEqual(self.download(link, file_name), T("failed"))
         self.assert_error_box("Error 12157")
-        self.assertEqual(self.proxy.requests(), ["CONNECT localhost:%s HTTP/1.1" % port])
+        self.assertEqual(self.proxy.lines(), ["CONNECT localhost:%s HTTP/1.1" % port])
         self.assert_nothing_written(file_name)
 
     def test_a_proxy_that_refuses_fails_the_download_with_the_systems_text(self):
@@ -213,7 +211,7 @@ class DeskProxy(Desk):
         file_name = self.name("refused.bin")
         self.assertEqual(self.download(qmui.url("/ok/100"), file_name), T("failed"))
         self.assert_error_box(REFUSED_TEXT)
-        self.assertEqual(self.refusing.requests(),
+        self.assertEqual(self.refusing.lines(),
                          ["CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
         self.assertEqual(request_lines(), before, "nothing reached the server")
         self.assert_nothing_written(file_name)
@@ -238,7 +236,7 @@ class DeskProxy(Desk):
             del os.environ["http_proxy"]
         file_name = self.name("machine-proxy.bin")
         self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
-        self.assertEqual(self.proxy.requests(),
+        self.assertEqual(self.proxy.lines(),
                          ["CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
 
 
