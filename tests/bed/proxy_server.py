@@ -10,6 +10,8 @@ Usage:
 
 Once it listens, FILE gets its port (written atomically); its appearance means it is ready.
 LOG gets every request line it receives, one per line, appended and flushed at once.
+GET /proxy.pac and GET /direct.pac answer with an automatic configuration script that sends every
+URL through this proxy, or straight to its server.
 --refuse answers every request with 403 Forbidden and closes the connection.
 SIGTERM or SIGINT ends it.
 """
@@ -24,6 +26,10 @@ import sys
 import threading
 
 ALLOWED_HOSTS = {"localhost", "127.0.0.1"}
+PAC = {
+    "/proxy.pac": 'function FindProxyForURL(url, host) { return "PROXY 127.0.0.1:PORT"; }\n',
+    "/direct.pac": 'function FindProxyForURL(url, host) { return "DIRECT"; }\n',
+}
 
 
 def log_line(path, text):
@@ -47,6 +53,12 @@ class Handler(socketserver.StreamRequestHandler):
             if header in (b"\r\n", b"\n", b""):
                 break
         parts = request_line.split(" ")
+        if not self.server.refuse and len(parts) == 3 and parts[0] == "GET" and parts[1] in PAC:
+            script = PAC[parts[1]].replace("PORT", str(self.server.server_address[1]))
+            self.reply(b"HTTP/1.1 200 OK\r\nContent-Type: application/x-ns-proxy-autoconfig\r\n"
+                       b"Content-Length: %d\r\nConnection: close\r\n\r\n%s"
+                       % (len(script), script.encode("ascii")))
+            return
         if self.server.refuse or len(parts) != 3 or parts[0] != "CONNECT":
             self.reply(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
             return

@@ -225,6 +225,22 @@ class DeskProxy(Desk):
                 self.assert_body(qmui.ntfs_linux_path(file_name), 3000)
                 self.assertEqual(self.proxy.lines(), [], "the proxy saw nothing")
 
+    def test_an_automatic_configuration_script_names_the_proxy(self):
+        script = "http://%s/proxy.pac" % self.proxy.address
+        set_user_proxy("", config_url=script)
+        file_name = self.name("via-script.bin")
+        self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
+        self.assert_body(qmui.ntfs_linux_path(file_name), 3000)
+        self.assertEqual(self.proxy.lines(), ["GET /proxy.pac HTTP/1.1",
+                                              "CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
+
+    def test_a_script_that_says_direct_outweighs_the_named_proxy(self):
+        set_user_proxy(self.refusing.address, config_url="http://%s/direct.pac" % self.proxy.address)
+        file_name = self.name("direct-script.bin")
+        self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
+        self.assertEqual(self.proxy.lines(), ["GET /direct.pac HTTP/1.1"])
+        self.assertEqual(self.refusing.lines(), [])
+
     def test_without_a_users_proxy_http_proxy_still_applies(self):
         # Wine's WinHTTP takes the machine's proxy from http_proxy; a user without a proxy of
         # their own keeps it.
