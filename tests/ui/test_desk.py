@@ -28,6 +28,9 @@ driver = None
 
 def setUpModule():
     global driver
+    # Nothing that an interrupted earlier run left in the prefix counts.
+    clear_user_proxy()
+    clear_windows_version()
     driver = qmui.Driver()
 
 
@@ -67,6 +70,14 @@ def clear_user_proxy():
     subprocess.run(["wine", "reg", "delete", CONNECTIONS, "/v", "DefaultConnectionSettings", "/f"],
                    env=qmui.wine_env("C.UTF-8"), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+APP_VERSION = r"HKCU\Software\Wine\AppDefaults\quillmere.exe"
+
+
+def clear_windows_version():
+    subprocess.run(["wine", "reg", "delete", APP_VERSION, "/f"], env=qmui.wine_env("C.UTF-8"),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 class Proxy:
@@ -289,20 +300,16 @@ class DeskTls(Desk):
     quillmere.exe (Windows 7 when none is named), and its WinHTTP trace shows the options the
     program sets."""
 
-    APP_VERSION = r"HKCU\Software\Wine\AppDefaults\quillmere.exe"
-
     def setUp(self):
         self.app = None
 
     def tearDown(self):
         if self.app:
             super().tearDown()
-        subprocess.run(["wine", "reg", "delete", self.APP_VERSION, "/f"],
-                       env=qmui.wine_env("C.UTF-8"), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        clear_windows_version()
 
     def traced_download(self, windows_version):
-        wine_reg("add", self.APP_VERSION, "/v", "Version", "/t", "REG_SZ",
+        wine_reg("add", APP_VERSION, "/v", "Version", "/t", "REG_SZ",
                      "/d", windows_version, "/f")
         log = os.path.join(qmui.OUT_DIR, "wine-app.log")
         start = os.path.getsize(log) if os.path.exists(log) else 0
