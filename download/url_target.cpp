@@ -93,7 +93,7 @@ bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
         static_cast<std::size_t>(parts.lpszHostName - text.c_str()) + parts.dwHostNameLength;
     std::size_t portStart = hostEnd;
     if (portStart < pathStart && text[portStart] == L']') {
-        ++portStart; // an IPv6 literal, whose brackets the splitter leaves out of the host
+        ++portStart; // an IPv6 literal, should the splitter leave its bracket out of the host
     }
     std::uint32_t port = INTERNET_DEFAULT_HTTPS_PORT;
     if (portStart < pathStart && text[portStart] == L':') {
