@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "download/platform_seam.h"
+
 std::wstring PrepareUrlForCracking(std::wstring_view url) {
     std::wstring text(url);
     const std::size_t colon = text.find(L':');
@@ -30,6 +32,34 @@ std::wstring ComposeRequestTarget(std::wstring_view fromPath) {
     return target;
 }
 
+namespace {
+
+// The port that the digits after a host's ':' name: true only for ASCII digits alone that read as
+// 1 to 65535 (leading zeros allowed), whatever their number.
+bool ReadPort(std::wstring_view digits, std::uint32_t& port) {
+    if (digits.empty()) {
+        return false;
+    }
+    std::uint32_t value = 0;
+    for (const wchar_t c : digits) {
+        if (c < L'0' || c > L'9') {
+            return false;
+        }
+        // Once past the largest port, further digits only make it larger: stop counting there,
+        // so that no number of digits can wrap the value around to a valid port.
+        if (value <= 65535) {
+            value = value * 10 + static_cast<std::uint32_t>(c - L'0');
+        }
+    }
+    if (value == 0 || value > 65535) {
+        return false;
+    }
+    port = value;
+    return true;
+}
+
+} // namespace
+
 bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
     // The URL is zero-terminated for WinHttpCrackUrl, so nothing after an embedded zero counts.
     const std::wstring text = PrepareUrlForCracking(url.c_str());
@@ -42,7 +72,7 @@ bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
     parts.dwPasswordLength = 0xFFFFFFFF;
     parts.dwUrlPathLength = 0xFFFFFFFF;
     parts.dwExtraInfoLength = 0xFFFFFFFF;
-    if (!WinHttpCrackUrl(text.c_str(), 0, 0, &parts)) {
+    if (!platformSeam.crackUrl(text.c_str(), 0, 0, &parts)) {
         return false;
     }
     if (parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0 ||
@@ -54,25 +84,31 @@ bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
     const std::size_t pathStart = parts.lpszUrlPath != nullptr
                                       ? static_cast<std::size_t>(parts.lpszUrlPath - text.c_str())
                                       : text.size();
-    // Port 0 cannot be reached, and WinHttpConnect would take it for "the default" and quietly go
-    // to 443 instead. Wine's WinHttpCrackUrl also reads a port that is not a number as far as its
-    // digits go ("h:8x" as port 8) where Windows refuses the URL, so the port must be digits only,
-    // as Windows has it.
+    // The port is read here from its digits, and it must be what WinHttpCrackUrl reports: whether
+    // a splitter refuses a number past 65535 or wraps it around to another, valid port (and so
+    // another server than the one named) is not something to rely on. Port 0 cannot be reached,
+    // and WinHttpConnect would take it for "the default" and quietly go to 443 instead. A port
+    // that is not a number is refused too ("h:8x" is port 8 to Wine, an error to Windows).
     const std::size_t hostEnd =
         static_cast<std::size_t>(parts.lpszHostName - text.c_str()) + parts.dwHostNameLength;
-    if (hostEnd < pathStart && text[hostEnd] == L':') {
-        const std::wstring_view port =
-            std::wstring_view(text).substr(hostEnd + 1, pathStart - hostEnd - 1);
-        if (port.empty() || port.find_first_not_of(L"0123456789") != std::wstring_view::npos) {
+    std::size_t portStart = hostEnd;
+    if (portStart < pathStart && text[portStart] == L']') {
+        ++portStart; // an IPv6 literal, should the splitter leave its bracket out of the host
+    }
+    std::uint32_t port = INTERNET_DEFAULT_HTTPS_PORT;
+    if (portStart < pathStart && text[portStart] == L':') {
+        const std::wstring_view digits =
+            std::wstring_view(text).substr(portStart + 1, pathStart - portStart - 1);
+        if (!ReadPort(digits, port)) {
             return false;
         }
     }
-    if (parts.nPort == 0) {
+    if (parts.nPort != port) {
         return false;
     }
 
     target.hostName.assign(parts.lpszHostName, parts.dwHostNameLength);
-    target.serverPort = parts.nPort;
+    target.serverPort = static_cast<std::uint16_t>(port);
     target.requestTarget = ComposeRequestTarget(std::wstring_view(text).substr(pathStart));
     return true;
 }

@@ -29,8 +29,8 @@ Conversion ConvertLikeWcstoull(std::wstring_view text);
 std::optional<std::uint64_t> ContentLength(std::wstring_view text);
 
 // What a URL text must give: accepted with host, port and request target, refused, or a shape the
-// model makes no claim about (left to the platform's URL splitter: IPv6 literals, ports past 65535,
-// unusual host characters, an empty user information, texts that are not "scheme://...").
+// model makes no claim about (left to the platform's URL splitter: IPv6 literals, unusual host
+// characters, an empty user information, texts that are not "scheme://...").
 enum class Verdict { Accepted, Refused, NoClaim };
 struct UrlAnswer {
     Verdict verdict = Verdict::NoClaim;

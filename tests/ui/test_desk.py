@@ -1,17 +1,20 @@
 #!/usr/bin/python3
 """What a real Windows desk does to a download, brought into the test bed and checked end to end on
-the real window: files that another program (a virus scanner, the search indexer, Explorer's
+the real window: the proxy the user chose in Windows' settings, ports that the system's URL
+splitter would wrap around, TLS on Windows 7, files that another program (a virus scanner, the search indexer, Explorer's
 preview, or the user's own program) holds open for a while, destinations past the old
 260-character path limit, a logoff or shutdown while a download runs, a user who works with the
 keyboard, and what the Save As dialog hands over when the user picks a shortcut.
 
 The cases reuse the journey's helpers (a fresh run of the program per test, the recorder on).
 qmprobe.exe (QM_PROBE) plays the other program: a real second process whose open handle Wine's
-sharing rules weigh against the program's rename and delete."""
+sharing rules weigh against the program's rename and delete. Each test that changes the bed's Wine
+prefix (the user's proxy, the Windows version) takes its change away again."""
 
 import json
 import os
 import select
+import struct
 import subprocess
 import sys
 import time
@@ -28,6 +31,10 @@ T = J.T
 PIECE = J.PIECE
 PROBE = os.environ.get("QM_PROBE", "")
 ERROR_SHARING_VIOLATION = 32
+OUTCOMES = J.OUTCOMES
+HERE = os.path.dirname(os.path.abspath(__file__))
+PROXY_SERVER = os.path.join(HERE, "..", "bed", "proxy_server.py")
+CONNECTIONS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
 
 # The control indexes, in creation order, that the keyboard can reach.
 URL_EDIT, TARGET_EDIT, BROWSE, DOWNLOAD, CANCEL = 1, 3, 4, 5, 6
@@ -37,6 +44,9 @@ driver = None
 
 def setUpModule():
     global driver
+    # Nothing that an interrupted earlier run left in the prefix counts.
+    clear_user_proxy()
+    clear_windows_version()
     driver = qmui.Driver()
     J.driver = driver
 
@@ -44,6 +54,78 @@ def setUpModule():
 def tearDownModule():
     if driver:
         driver.close()
+
+
+def wine_reg(*words):
+    subprocess.run(["wine", "reg"] + list(words), check=True, env=qmui.wine_env("C.UTF-8"),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def set_user_proxy(proxy, bypass="", config_url=""):
+    """The user's choice in Windows' settings, in the layout Windows writes: version, counter,
+    flags (1 direct, 2 named proxy, 4 configuration script), then each text with its length."""
+    flags = 1 | (2 if proxy else 0) | (4 if config_url else 0)
+    data = struct.pack("<III", 0x46, 1, flags)
+    for text in (proxy, bypass, config_url):
+        raw = text.encode("ascii")
+        data += struct.pack("<I", len(raw)) + raw
+    data += bytes(32)
+    wine_reg("add", CONNECTIONS, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
+             "/d", data.hex(), "/f")
+
+
+def clear_user_proxy():
+    subprocess.run(["wine", "reg", "delete", CONNECTIONS, "/v", "DefaultConnectionSettings", "/f"],
+                   env=qmui.wine_env("C.UTF-8"), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+APP_VERSION = r"HKCU\Software\Wine\AppDefaults\quillmere.exe"
+
+
+def clear_windows_version():
+    subprocess.run(["wine", "reg", "delete", APP_VERSION, "/f"], env=qmui.wine_env("C.UTF-8"),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class Proxy:
+    """One proxy_server.py on localhost for a test class, with its own log."""
+
+    def __init__(self, name, refuse=False):
+        os.makedirs(qmui.OUT_DIR, exist_ok=True)
+        self.log = os.path.join(qmui.OUT_DIR, "proxy-%s-%s.log" % (name, LANG))
+        port_file = self.log + ".port"
+        for path in (self.log, port_file):
+            if os.path.exists(path):
+                os.remove(path)
+        open(self.log, "w").close()
+        self.proc = subprocess.Popen(
+            [sys.executable, PROXY_SERVER, "--log", self.log, "--port-file", port_file]
+            + (["--refuse"] if refuse else []),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(200):
+            if os.path.exists(port_file) or self.proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        with open(port_file) as f:
+            self.port = int(f.read())
+        self.address = "127.0.0.1:%d" % self.port
+
+    def lines(self):
+        with open(self.log, encoding="utf-8") as f:
+            return [line.rstrip("\n") for line in f]
+
+
+    def clear(self):
+        open(self.log, "w").close()
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
 
 
 def probe(*words):
@@ -344,6 +426,22 @@ class Desk(J.Journey):
             os.remove(os.path.join(qmui.NTFS_MOUNT, name))
         super().start_paced(file_name, pieces=pieces)
 
+    def download(self, link, file_name):
+        """Downloads the link to a new file on N: and returns the final status."""
+        self.remove(file_name)
+        driver.set_url(link)
+        self.choose(qmui.ntfs_path(file_name))
+        driver.click("download")
+        watch = driver.watch_status(until=[T(k) for k in OUTCOMES], timeout_ms=60000)
+        return watch["changes"][-1]["text"]
+
+    def assert_nothing_written(self, file_name):
+        self.assertFalse(os.path.exists(qmui.ntfs_linux_path(file_name)))
+        left = [f for f in os.listdir(qmui.NTFS_MOUNT) if f.endswith(".part")]
+        self.assertEqual(left, [], "staging files left behind")
+
+
+
 
 class DeskHeldFiles(Desk):
     """A destination or staging file that another program holds open for a while."""
@@ -495,6 +593,176 @@ class DeskLongPaths(Desk):
         self.assertEqual(self.wait_outcome(), T("cancelled"))
         self.assertEqual(os.listdir(folder), [file_name])
         self.assert_body(linux, 70000)
+
+
+class DeskProxy(Desk):
+    """The proxy the user set in Windows' settings carries the download; the TLS session inside
+    the tunnel still runs to the server, whose certificate is checked as without a proxy."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.proxy = Proxy("tunnel")
+        cls.refusing = Proxy("refusing", refuse=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        clear_user_proxy()
+        cls.proxy.stop()
+        cls.refusing.stop()
+
+    def setUp(self):
+        self.proxy.clear()
+        self.refusing.clear()
+        super().setUp()
+
+    def tearDown(self):
+        super().tearDown()
+        clear_user_proxy()
+
+    def test_download_goes_through_the_users_proxy(self):
+        set_user_proxy(self.proxy.address, "*.example.invalid;10.*")
+        before = J.request_count()
+        file_name = self.name("via-proxy.bin")
+        self.assertEqual(self.download(qmui.url("/ok/70000"), file_name), T("completed"))
+        self.assert_body(qmui.ntfs_linux_path(file_name), 70000)
+        self.assertEqual(self.proxy.lines(),
+                         ["CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
+        self.assertEqual(J.request_count(), before + 1, "the server answered the one request")
+
+    def test_certificate_is_checked_through_the_proxy(self):
+        set_user_proxy(self.proxy.address)
+        file_name = self.name("bad-cert.bin")
+        port = os.environ["QM_PORT_SELFSIGNED"]
+        link = "https://localhost:%s/ok/100" % port
+        self.assertEqual(self.download(link, file_name), T("failed"))
+        self.assert_error_box("Error 12157")
+        self.assertEqual(self.proxy.lines(), ["CONNECT localhost:%s HTTP/1.1" % port])
+        self.assert_nothing_written(file_name)
+
+    def test_a_proxy_that_refuses_fails_the_download_with_the_systems_text(self):
+        set_user_proxy(self.refusing.address)
+        before = J.request_count()
+        file_name = self.name("refused.bin")
+        self.assertEqual(self.download(qmui.url("/ok/100"), file_name), T("failed"))
+        self.assert_error_box(REFUSED_TEXT)
+        self.assertEqual(self.refusing.lines(),
+                         ["CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
+        self.assertEqual(J.request_count(), before, "nothing reached the server")
+        self.assert_nothing_written(file_name)
+
+    def test_a_host_on_the_bypass_list_goes_direct(self):
+        for bypass in ("<local>", "*.example.invalid; LOCALHOST"):
+            with self.subTest(bypass=bypass):
+                set_user_proxy(self.proxy.address, bypass)
+                file_name = self.name("direct.bin")
+                self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
+                self.assert_body(qmui.ntfs_linux_path(file_name), 3000)
+                self.assertEqual(self.proxy.lines(), [], "the proxy saw nothing")
+
+    def test_an_automatic_configuration_script_names_the_proxy(self):
+        script = "http://%s/proxy.pac" % self.proxy.address
+        set_user_proxy("", config_url=script)
+        file_name = self.name("via-script.bin")
+        self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
+        self.assert_body(qmui.ntfs_linux_path(file_name), 3000)
+        self.assertEqual(self.proxy.lines(), ["GET /proxy.pac HTTP/1.1",
+                                              "CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
+
+    def test_a_script_that_says_direct_outweighs_the_named_proxy(self):
+        set_user_proxy(self.refusing.address, config_url="http://%s/direct.pac" % self.proxy.address)
+        file_name = self.name("direct-script.bin")
+        self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
+        self.assertEqual(self.proxy.lines(), ["GET /direct.pac HTTP/1.1"])
+        self.assertEqual(self.refusing.lines(), [])
+
+    def test_without_a_users_proxy_http_proxy_still_applies(self):
+        # Wine's WinHTTP takes the machine's proxy from http_proxy; a user without a proxy of
+        # their own keeps it.
+        self.app.stop()
+        os.environ["http_proxy"] = "http://%s" % self.proxy.address
+        try:
+            self.app = qmui.App(driver)
+        finally:
+            del os.environ["http_proxy"]
+        file_name = self.name("machine-proxy.bin")
+        self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
+        self.assertEqual(self.proxy.lines(),
+                         ["CONNECT localhost:%s HTTP/1.1" % qmui.HTTPS_PORT])
+
+
+# Wine's WinHTTP reports a tunnel that the proxy refused as a failed secure channel (12157), a
+# code for which Wine has no text.
+REFUSED_TEXT = "Error 12157"
+
+
+class DeskPorts(Desk):
+    """Ports past 65535 that the system's URL splitter would wrap around to the bed server's own
+    port are refused with the URL text, and no request goes out."""
+
+    def test_ports_out_of_range_are_refused(self):
+        port = int(qmui.HTTPS_PORT)
+        file_name = self.name("port.bin")
+        self.remove(file_name)
+        self.choose(qmui.ntfs_path(file_name))
+        before = J.request_count()
+        for digits in (str(port + 65536), str(port + 65536 * 65536),
+                       str(2 ** 64 - 65536 + port), "65536", "65979", "4294967297",
+                       "12345678901234567890"):
+            with self.subTest(port=digits):
+                driver.set_url("https://localhost:%s/ok/10" % digits)
+                driver.click("download")
+                self.assert_error_box(T("enter_valid_https_url"))
+                self.assertEqual(driver.status(), T("failed"))
+        self.assertEqual(J.request_count(), before, "no request may be sent")
+        self.assert_nothing_written(file_name)
+
+
+class DeskTls(Desk):
+    """WinHTTP on Windows 7 is asked for TLS 1.1 and 1.2 on top of what it would offer; every other
+    Windows keeps its own choice. Wine plays the Windows version that the prefix names for
+    quillmere.exe (Windows 7 when none is named), and its WinHTTP trace shows the options the
+    program sets."""
+
+    def setUp(self):
+        self.app = None
+
+    def tearDown(self):
+        if self.app:
+            super().tearDown()
+        clear_windows_version()
+
+    def traced_download(self, windows_version):
+        wine_reg("add", APP_VERSION, "/v", "Version", "/t", "REG_SZ",
+                     "/d", windows_version, "/f")
+        log = os.path.join(qmui.OUT_DIR, "wine-app.log")
+        start = os.path.getsize(log) if os.path.exists(log) else 0
+        os.environ["WINEDEBUG"] = "trace+winhttp"
+        try:
+            self.app = qmui.App(driver)
+        finally:
+            os.environ["WINEDEBUG"] = "-all"
+        file_name = self.name("tls.bin")
+        self.assertEqual(self.download(qmui.url("/ok/3000"), file_name), T("completed"))
+        self.assert_body(qmui.ntfs_linux_path(file_name), 3000)
+        self.app.stop()
+        with open(log, "rb") as f:
+            f.seek(start)
+            trace = f.read().decode("utf-8", "replace")
+        # Only the options the program set, and what WinHTTP made of them.
+        options = "".join(line[line.find("trace:"):] + "\n" for line in trace.splitlines()
+                          if "WinHttpSetOption" in line or "session_set_option" in line)
+        self.assertRegex(options, r"WinHttpSetOption \w+, 88,", "no trace of WinHTTP's options")
+        return options
+
+    def test_windows_7_adds_tls_1_1_and_1_2(self):
+        trace = self.traced_download("win7")
+        self.assertRegex(trace, r"WinHttpSetOption \w+, 84, \w+, 4\n")
+        # Wine cannot say what it would offer, so the program adds them to Windows 7's own TLS 1.0.
+        self.assertIn("session_set_option 0xa80\n", trace)
+
+    def test_other_windows_keep_their_own_choice(self):
+        trace = self.traced_download("win10")
+        self.assertNotRegex(trace, r"WinHttpSetOption \w+, 84,")
 
 
 if __name__ == "__main__":

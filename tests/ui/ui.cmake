@@ -56,7 +56,8 @@ quillmere_ui_test(ui.window.ru_MD test_window.py LANG ru_MD.UTF-8)
 quillmere_ui_test(ui.journey.en_US test_journey.py LANG en_US.UTF-8 TIMEOUT 600)
 quillmere_ui_test(ui.journey.ru_RU test_journey.py LANG ru_RU.UTF-8 TIMEOUT 600)
 
-# A real Windows desk: files another program holds open for a while (qmprobe.exe from
+# A real Windows desk: the user's proxy, ports the URL splitter would wrap, TLS on Windows 7,
+# files another program holds open for a while (qmprobe.exe from
 # tests/hardening plays that program), paths past 260 characters, logoff while a download runs,
 # the keyboard, and what Save As chooses.
 quillmere_ui_test(ui.desk.en_US test_desk.py LANG en_US.UTF-8 TIMEOUT 600)
