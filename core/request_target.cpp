@@ -14,8 +14,26 @@ std::string ComposeRequestTarget(std::string_view fromPath) {
     return target;
 }
 
-bool IsPortText(std::string_view port) {
-    return !port.empty() && port.find_first_not_of("0123456789") == std::string_view::npos;
+bool ReadPort(std::string_view digits, std::uint32_t& port) {
+    if (digits.empty()) {
+        return false;
+    }
+    std::uint32_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        // Once past the largest port, further digits only make it larger: stop counting there,
+        // so that no number of digits can wrap the value around to a valid port.
+        if (value <= 65535) {
+            value = value * 10 + static_cast<std::uint32_t>(c - '0');
+        }
+    }
+    if (value == 0 || value > 65535) {
+        return false;
+    }
+    port = value;
+    return true;
 }
 
 } // namespace core

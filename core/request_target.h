@@ -2,6 +2,7 @@
 // and the request target). Pure logic for the worker thread, on UTF-8 text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,9 +14,9 @@ namespace core {
 // escaped or unescaped.
 std::string ComposeRequestTarget(std::string_view fromPath);
 
-// Whether the text after a host's ':' names a port: one or more ASCII digits and nothing else. An
-// empty port or one such as "8x" is refused rather than read as 443 or as its leading digits.
-// (Port 0 and ports past 65535 are the splitter's to refuse.)
-bool IsPortText(std::string_view port);
+// The port that the digits after a host's ':' name: true only for ASCII digits alone that read as
+// 1 to 65535 (leading zeros allowed), whatever their number. An empty port, "8x" or 0 name no
+// port to go to, rather than 443 or the leading digits.
+bool ReadPort(std::string_view digits, std::uint32_t& port);
 
 } // namespace core

@@ -23,6 +23,8 @@
     PAIR(TextCouldNotStart, "Could not start download.", "Не удалось начать загрузку.")            \
     PAIR(TextConnecting, "Connecting\u2026", "Подключение\u2026")                                  \
     PAIR(TextCancelling, "Cancelling\u2026", "Отмена\u2026")                                       \
+    /* Given to Windows while a download runs, shown when logoff or shutdown waits for it. */      \
+    PAIR(TextDownloadInProgress, "A download is in progress.", "Идёт загрузка.")                   \
     /* Progress and completion. */                                                                 \
     PAIR(TextReceivedPrefix, "Received: ", "Получено: ")                                           \
     PAIR(TextBytesUnit, " bytes", " байт")                                                         \

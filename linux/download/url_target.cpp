@@ -79,21 +79,8 @@ bool AcceptUrl(const std::string& url, UrlTarget& target) {
         return false;
     }
     std::uint32_t port = 443;
-    if (split.hasPort) {
-        if (!core::IsPortText(split.port)) {
-            return false;
-        }
-        port = 0;
-        for (const char c : split.port) {
-            port = port * 10 + static_cast<std::uint32_t>(c - '0');
-            if (port > 65535) {
-                return false;
-            }
-        }
-        // Port 0 cannot be reached.
-        if (port == 0) {
-            return false;
-        }
+    if (split.hasPort && !core::ReadPort(split.port, port)) {
+        return false;
     }
     target.hostName = std::string(split.host);
     target.serverPort = static_cast<std::uint16_t>(port);

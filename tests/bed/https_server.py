@@ -200,7 +200,13 @@ class Handler(BaseHTTPRequestHandler):
             if self.command != "HEAD":
                 self._write(b"no\n")
             return
-        route, _, query = self.path.partition("?")
+        target = self.path
+        if target.lower().startswith(("https://", "http://")):
+            # The absolute form, which a server must accept too: Wine's WinHTTP sends it inside a
+            # proxy's tunnel. The path decides, as ever.
+            rest = target.split("://", 1)[1]
+            target = rest[rest.find("/"):] if "/" in rest else "/"
+        route, _, query = target.partition("?")
         params = {}
         for part in query.split("&") if query else []:
             k, _, v = part.partition("=")

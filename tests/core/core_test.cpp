@@ -98,16 +98,20 @@ TEST(CoreContentLength, ReadsUnsignedDecimalAfterTheWhiteSpaceOfItsPlatform) {
                      .has_value());
 }
 
-TEST(CoreRequestTarget, PathOrSlashThenTheQueryNeverTheFragment) {
+TEST(CoreRequestTarget, PathOrSlashThenTheQueryNeverTheFragmentAndThePortFromItsDigits) {
     EXPECT_EQ(core::ComposeRequestTarget(""), "/");
     EXPECT_EQ(core::ComposeRequestTarget("?x=1"), "/?x=1");
     EXPECT_EQ(core::ComposeRequestTarget("/dir/file.zip?v=2#part"), "/dir/file.zip?v=2");
     EXPECT_EQ(core::ComposeRequestTarget("/a#b?c#d"), "/a");
     EXPECT_EQ(core::ComposeRequestTarget("/%20?%41"), "/%20?%41");
-    EXPECT_TRUE(core::IsPortText("8443"));
-    EXPECT_TRUE(core::IsPortText("0"));
-    for (const char* port : {"", "8x", "-1", " 1", "１"}) {
-        EXPECT_FALSE(core::IsPortText(port)) << port;
+    std::uint32_t port = 0;
+    EXPECT_TRUE(core::ReadPort("8443", port));
+    EXPECT_EQ(port, 8443u);
+    EXPECT_TRUE(core::ReadPort("000000065535", port));
+    EXPECT_EQ(port, 65535u);
+    // 2^32 + 443 would wrap a 32-bit count around to 443.
+    for (const char* refused : {"", "0", "65536", "4294967739", "8x", "-1", " 1", "１"}) {
+        EXPECT_FALSE(core::ReadPort(refused, port)) << refused;
     }
 }
 

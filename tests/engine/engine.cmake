@@ -15,6 +15,17 @@ add_executable(engine_tests
     ${CMAKE_CURRENT_LIST_DIR}/stall_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/outcome_texts_test.cpp
 )
+# A message table that stands in for winhttp.dll's in the tests of where error texts come from.
+set(stand_in_dir ${CMAKE_CURRENT_BINARY_DIR}/stand_in_texts)
+find_program(MINGW_WINDMC NAMES x86_64-w64-mingw32-windmc windmc REQUIRED)
+add_custom_command(
+    OUTPUT ${stand_in_dir}/stand_in_texts.rc
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${stand_in_dir}
+    COMMAND ${MINGW_WINDMC} -U -r ${stand_in_dir} -h ${stand_in_dir}
+            ${CMAKE_CURRENT_LIST_DIR}/stand_in_texts.mc
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/stand_in_texts.mc
+    VERBATIM)
+target_sources(engine_tests PRIVATE ${stand_in_dir}/stand_in_texts.rc)
 target_link_libraries(engine_tests PRIVATE quillmere_engine GTest::gtest_main user32)
 target_link_options(engine_tests PRIVATE -static)
 
@@ -23,7 +34,7 @@ target_link_options(engine_tests PRIVATE -static)
 set(QUILLMERE_ENGINE_GROUPS
     logic "ContentLength.*:RequestTarget.*:StagingName.*:OutcomePrecedence.*:SystemError.*" 60
     url "UrlAcceptance.*:UrlRefusal.*" 60
-    http "HttpStatus.*:HttpContentLength.*:HttpBody.*:HttpRedirect.*:HttpCertificate.*" 180
+    http "HttpStatus.*:HttpContentLength.*:HttpBody.*:HttpRedirect.*:HttpCertificate.*:HttpErrorText.*" 180
     request "RequestLog.*" 60
     ntfs "StagingFile.*:Commit.*:ZoneMark.*" 120
     seam "SeamWrite.*:SeamFlush.*:SeamMove.*:SeamPost.*" 120

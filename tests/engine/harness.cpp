@@ -206,7 +206,8 @@ std::wstring DescribeSnapshot(const DirectorySnapshot& snapshot) {
 }
 
 void EngineTest::SetUp() {
-    platformSeam = PlatformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW};
+    platformSeam = PlatformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW,
+                                &::WinHttpCrackUrl};
     appGlobals.russianUi = false;
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
@@ -226,7 +227,8 @@ void EngineTest::SetUp() {
 }
 
 void EngineTest::TearDown() {
-    platformSeam = PlatformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW};
+    platformSeam = PlatformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW,
+                                &::WinHttpCrackUrl};
     appGlobals.russianUi = false;
     appGlobals.cancelRequested.exchange(false);
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "download/system_error.h"
+#include "download/url_target.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -230,6 +231,28 @@ TEST_F(HttpRedirect, HttpsToPlainHttpIsNotFollowed) {
     const JobResult result = Fail(BedUrl(L"/tohttp/100"));
     ASSERT_TRUE(result.outcome);
     EXPECT_EQ(result.outcome->errorText, L"Error 12156");
+}
+
+// Where the text of an error comes from: for WinHTTP's codes the table of winhttp.dll first, then
+// the system's, then the fallback; for every other code the system's table alone. This
+// executable's own message table stands in for winhttp.dll's, which Wine does not have.
+TEST(HttpErrorText, WinhttpCodesAskWinhttpsTableFirstAndOnlyThey) {
+    void* const table = GetModuleHandleW(nullptr);
+    EXPECT_EQ(FormatErrorFrom(12029, table), L"Stand-in text for 12029.\r\n");
+    EXPECT_EQ(FormatErrorFrom(12030, table), L"Error 12030");
+    EXPECT_EQ(FormatErrorFrom(80, table), L"File exists.\r\n");
+    EXPECT_EQ(FormatErrorFrom(12000, table), L"Stand-in text for 12000.\r\n");
+    EXPECT_EQ(FormatErrorFrom(12999, table), L"Stand-in text for 12999.\r\n");
+    EXPECT_EQ(FormatErrorFrom(11999, table), L"Error 11999");
+    EXPECT_EQ(FormatErrorFrom(13000, table), L"Error 13000");
+    EXPECT_EQ(FormatErrorFrom(12029, nullptr), L"Error 12029");
+    // The program asks the winhttp.dll its jobs loaded (Wine's has no texts, so the result there
+    // is as before).
+    UrlTarget target;
+    ASSERT_TRUE(AcceptUrl(L"https://h/", target)); // binds winhttp.dll
+    ASSERT_NE(GetModuleHandleW(L"winhttp.dll"), nullptr);
+    EXPECT_EQ(FormatSystemError(12029), FormatErrorFrom(12029, GetModuleHandleW(L"winhttp.dll")));
+    EXPECT_EQ(FormatSystemError(80), L"File exists.\r\n");
 }
 
 class HttpCertificate : public HttpTest {};

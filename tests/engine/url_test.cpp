@@ -4,6 +4,7 @@
 // a worker thread.
 #include <gtest/gtest.h>
 
+#include "download/platform_seam.h"
 #include "download/url_target.h"
 #include "tests/engine/harness.h"
 #include "tests/engine/request_log.h"
@@ -37,6 +38,7 @@ const Accepted acceptedUrls[] = {
     {L"https://h/a%20b?q=%41%2F", L"h", 443, L"/a%20b?q=%41%2F"},
     {L"https://h/x@y", L"h", 443, L"/x@y"},
     {L"https://h:65535/", L"h", 65535, L"/"},
+    {L"https://h:000443/x", L"h", 443, L"/x"},
 };
 
 TEST(UrlAcceptance, GivesHostPortAndTargetForEveryShape) {
@@ -62,12 +64,17 @@ TEST(UrlAcceptance, RefusesOtherSchemesUserInfoMissingHostsAndNonsense) {
              L"https://user:pw@example.com/",
              L"https://:pw@example.com/", // a password only
              L"https://u@h?x",            // user name before a query right after the host
-             L"https://h:65536/",         // port out of range
-             L"https://h:0/",             // port 0, which WinHttpConnect would turn into 443
-             L"https://h:00000/?q",       //
-             L"https://h:8x/",            // a port that is not a number (Wine reads 8)
-             L"https://h:x/",             //
-             L"https://h:/",              // a colon and no port
+             L"https://h:65536/",         // ports out of range, whatever Wine's splitter makes
+             L"https://h:65979/",         // of them (65979 would wrap around to 443)
+             L"https://h:4294967297/",    //
+             L"https://h:12345678901234567890/",
+             L"https://h:18446744073709551617?q",
+             L"https://[::1]:65979/",
+             L"https://h:0/",       // port 0, which WinHttpConnect would turn into 443
+             L"https://h:00000/?q", //
+             L"https://h:8x/",      // a port that is not a number (Wine reads 8)
+             L"https://h:x/",       //
+             L"https://h:/",        // a colon and no port
          }) {
         UrlTarget target;
         EXPECT_FALSE(AcceptUrl(url, target)) << Narrow(url);
@@ -101,6 +108,56 @@ TEST_F(UrlRefusal, OutcomeCarriesTheTextAndTheDestinationAndNothingIsSentOrWritt
     EXPECT_TRUE(RequestsSince(mark).empty());
     EXPECT_EQ(SnapshotDirectory(directory), before)
         << Narrow(DescribeSnapshot(SnapshotDirectory(directory)));
+}
+
+// A URL splitter that reads "https://localhost:<digits>/..." and keeps the low 16 bits of a port
+// that does not fit, as a splitter may: the program must not rely on it to refuse the number.
+BOOL WINAPI WrappingSplitter(LPCWSTR url, DWORD, DWORD, URL_COMPONENTS* parts) {
+    const std::wstring_view text(url);
+    const std::wstring_view prefix = L"https://localhost:";
+    if (text.substr(0, prefix.size()) != prefix) {
+        return FALSE;
+    }
+    const std::size_t digitsEnd = text.find(L'/', prefix.size());
+    std::uint64_t value = 0;
+    for (std::size_t i = prefix.size(); i < digitsEnd; ++i) {
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - L'0');
+    }
+    parts->nScheme = INTERNET_SCHEME_HTTPS;
+    parts->nPort = static_cast<INTERNET_PORT>(value);
+    parts->lpszHostName = const_cast<LPWSTR>(url) + 8;
+    parts->dwHostNameLength = 9;
+    parts->dwUserNameLength = 0;
+    parts->dwPasswordLength = 0;
+    parts->lpszUrlPath = const_cast<LPWSTR>(url) + digitsEnd;
+    parts->dwUrlPathLength = static_cast<DWORD>(text.size() - digitsEnd);
+    parts->dwExtraInfoLength = 0;
+    return TRUE;
+}
+
+// Ports whose low 16 bits (or 32 bits, or 64) are the bed server's own port: had the program gone
+// by what the splitter reports, the server would answer.
+TEST_F(UrlRefusal, PortsPastTheLastAreRefusedWhateverTheSplitterMakesOfThem) {
+    platformSeam.crackUrl = WrappingSplitter;
+    const std::uint64_t port = std::stoull(BedVariable(L"QM_HTTPS_PORT"));
+    const DirectorySnapshot before = SnapshotDirectory(directory);
+    const std::uint64_t mark = RequestLogMark();
+    for (const std::uint64_t digits :
+         {port + 65536, port + 65536 * 3, port + 4294967296ull, port + 18446744073709486080ull}) {
+        const std::wstring url = L"https://localhost:" + std::to_wstring(digits) + L"/ok/10";
+        const JobResult result = RunJob(url, Target(L"out.bin"));
+        ASSERT_TRUE(result.outcome) << Narrow(url);
+        EXPECT_EQ(result.outcome->errorText, SelectText(TextEnterValidHttpsUrl, false))
+            << Narrow(url);
+    }
+    // The fake splitter does lead to the server when the port is its own.
+    const JobResult control = RunJob(BedUrl(L"/ok/10"), Target(L"control.bin"));
+    ASSERT_TRUE(control.outcome);
+    EXPECT_TRUE(control.outcome->succeeded) << Narrow(control.outcome->errorText);
+    EXPECT_EQ(RequestsSince(mark).size(), 1u);
+    DirectorySnapshot after = SnapshotDirectory(directory);
+    after.erase(L"control.bin");
+    EXPECT_EQ(after, before) << Narrow(DescribeSnapshot(after));
 }
 
 } // namespace

@@ -200,18 +200,24 @@ UrlAnswer SplitUrl(std::wstring_view url) {
             }
             return answer;
         }
-        if (portText.size() > 5) {
+        // The digits name the port whatever their number: past 65535 (where a splitter might
+        // wrap the value around to a valid port) there is no port to go to, nor at 0.
+        const std::size_t firstSignificant = portText.find_first_not_of(L'0');
+        if (firstSignificant == std::wstring_view::npos) {
+            answer.verdict = Verdict::Refused; // port 0: never reachable, whatever the host
             return answer;
         }
+        const std::wstring_view significant = portText.substr(firstSignificant);
         port = 0;
-        for (const wchar_t c : portText) {
-            port = port * 10 + static_cast<std::uint32_t>(c - L'0');
+        if (significant.size() <= 5) {
+            for (const wchar_t c : significant) {
+                port = port * 10 + static_cast<std::uint32_t>(c - L'0');
+            }
         }
-        if (port > 65535) {
-            return answer;
-        }
-        if (port == 0) {
-            answer.verdict = Verdict::Refused; // never reachable, whatever the host
+        if (significant.size() > 5 || port > 65535) {
+            if (plainHost) {
+                answer.verdict = Verdict::Refused;
+            }
             return answer;
         }
     }

@@ -29,15 +29,15 @@ Conversion ConvertLikeWcstoull(std::wstring_view text);
 std::optional<std::uint64_t> ContentLength(std::wstring_view text);
 
 // What a URL text must give: accepted with host, port and request target, refused, or a shape the
-// model makes no claim about (left to the platform's URL splitter: IPv6 literals, ports past 65535,
-// unusual host characters, an empty user information, texts that are not "scheme://...").
+// model makes no claim about (left to the platform's URL splitter: IPv6 literals, unusual host
+// characters, an empty user information, texts that are not "scheme://...").
 //
 // The Linux edition's splitter is its own, not a platform's; it answers every shape, and where the
 // model makes no claim it does so deliberately as follows: any user information, "@" alone
 // included, is refused; a host in brackets is an IPv6 literal, kept with its brackets; other
-// unusual host characters are accepted and left for libcurl to judge when it connects; a port
-// past 65535 is refused; a text without "scheme://" is refused. Its Content-Length reading skips
-// ASCII white space only, as the model does natively (a header is read as bytes).
+// unusual host characters are accepted and left for libcurl to judge when it connects; a text
+// without "scheme://" is refused. Its Content-Length reading skips ASCII white space only, as the
+// model does natively (a header is read as bytes).
 enum class Verdict { Accepted, Refused, NoClaim };
 struct UrlAnswer {
     Verdict verdict = Verdict::NoClaim;

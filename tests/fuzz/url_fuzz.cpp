@@ -71,7 +71,8 @@ std::wstring Port(fuzz::Random& random) {
     case 0:
         return random.Pick({L"1", L"80", L"443", L"8443", L"65535", L"0443", L"00001"});
     case 1:
-        return random.Pick({L"0", L"65536", L"99999", L"", L"123456", L"8x", L"-1"});
+        return random.Pick({L"0", L"65536", L"99999", L"", L"123456", L"8x", L"-1", L"65979",
+                            L"4294967297", L"000065536", L"12345678901234567890"});
     default:
         return std::to_wstring(random.Between(1, 65535));
     }

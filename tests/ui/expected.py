@@ -78,6 +78,7 @@ TEXTS = {
     "could_not_start": ("Could not start download.", "Не удалось начать загрузку."),
     "connecting": ("Connecting\u2026", "Подключение\u2026"),
     "cancelling": ("Cancelling\u2026", "Отмена\u2026"),
+    "download_in_progress": ("A download is in progress.", "Идёт загрузка."),
     "received_prefix": ("Received: ", "Получено: "),
     "bytes_unit": (" bytes", " байт"),
     "completed": ("Download completed.", "Загрузка завершена."),

@@ -12,7 +12,7 @@ set(QM_UI_OUT_DIR ${CMAKE_CURRENT_BINARY_DIR}/ui-out)
 
 add_executable(qmdriver ${QM_UI_DIR}/driver/qmdriver.cpp)
 target_link_options(qmdriver PRIVATE -municode)
-target_link_libraries(qmdriver PRIVATE user32 gdi32)
+target_link_libraries(qmdriver PRIVATE user32 gdi32 ole32 uuid)
 
 add_library(qmhook SHARED ${QM_UI_DIR}/driver/qmhook.cpp)
 set_target_properties(qmhook PROPERTIES PREFIX "" OUTPUT_NAME qmhook)
@@ -56,6 +56,9 @@ quillmere_ui_test(ui.window.ru_MD test_window.py LANG ru_MD.UTF-8)
 quillmere_ui_test(ui.journey.en_US test_journey.py LANG en_US.UTF-8 TIMEOUT 600)
 quillmere_ui_test(ui.journey.ru_RU test_journey.py LANG ru_RU.UTF-8 TIMEOUT 600)
 
-# A real Windows desk: files another program holds open for a while, paths past 260 characters.
-# qmprobe.exe (tests/hardening) plays the other program.
-quillmere_ui_test(ui.desk.en_US test_desk.py LANG en_US.UTF-8 TIMEOUT 300)
+# A real Windows desk: the user's proxy, ports the URL splitter would wrap, TLS on Windows 7,
+# files another program holds open for a while (qmprobe.exe from
+# tests/hardening plays that program), paths past 260 characters, logoff while a download runs,
+# the keyboard, and what Save As chooses.
+quillmere_ui_test(ui.desk.en_US test_desk.py LANG en_US.UTF-8 TIMEOUT 600)
+quillmere_ui_test(ui.desk.ru_RU test_desk.py LANG ru_RU.UTF-8 TIMEOUT 600)

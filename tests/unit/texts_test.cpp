@@ -64,7 +64,8 @@ const std::vector<ExpectedPair>& MainWindowPairs() {
     return pairs;
 }
 
-// The Save As filter, the message boxes and status lines of the commands.
+// The Save As filter, the message boxes and status lines of the commands, and the reason Windows
+// is given while a download holds up a logoff.
 const std::vector<ExpectedPair>& CommandPairs() {
     static const std::vector<ExpectedPair> pairs{
         {"TextAllFilesFilter", TextAllFilesFilter, L"All files",
@@ -86,6 +87,9 @@ const std::vector<ExpectedPair>& CommandPairs() {
         {"TextCancelling", TextCancelling, L"Cancelling\u2026",
          // Отмена…
          L"\u041e\u0442\u043c\u0435\u043d\u0430\u2026"},
+        {"TextDownloadInProgress", TextDownloadInProgress, L"A download is in progress.",
+         // Идёт загрузка.
+         L"\u0418\u0434\u0451\u0442 \u0437\u0430\u0433\u0440\u0443\u0437\u043a\u0430."},
     };
     return pairs;
 }

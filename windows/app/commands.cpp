@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/main_window.h"
@@ -15,7 +16,9 @@
 namespace {
 
 void ShowMessage(const wchar_t* text, UINT icon) {
+    HWND focus = GetFocus();
     MessageBoxW(appGlobals.mainWindow, text, TextAppTitle, MB_OK | icon);
+    ReturnFocus(focus);
 }
 
 void RequestCancel() {
@@ -23,10 +26,43 @@ void RequestCancel() {
     SetWindowTextW(appGlobals.statusLine, Text(TextCancelling));
 }
 
+// Enter where no default button took it: the dialog-style keyboard handling then asks for IDOK.
+// A button with the focus is pressed, as Enter always presses a focused button; anywhere else Enter
+// means Download, the default button.
+int EnterCommand() {
+    HWND focus = GetFocus();
+    if (focus == appGlobals.browseButton) {
+        return IDC_BROWSE;
+    }
+    if (focus == appGlobals.cancelButton) {
+        return IDC_CANCEL;
+    }
+    return IDC_DOWNLOAD;
+}
+
+// Bounds the wait for the worker when the session ends: Windows ends the process a few seconds
+// after WM_ENDSESSION whether or not it has returned.
+constexpr DWORD EndSessionWaitMs = 4000;
+
 } // namespace
 
+// A modal box or dialog disables the main window, which takes the focus from its control; once it
+// has closed, the main window itself holds the focus and keys go nowhere until Tab. The control
+// gets it back, unless the window is closing or another program is in front meanwhile.
+void ReturnFocus(HWND focus) {
+    if (focus == nullptr || appGlobals.closePending || GetActiveWindow() != appGlobals.mainWindow ||
+        !IsWindowEnabled(focus)) {
+        return;
+    }
+    SetFocus(focus);
+}
+
 void OnCommand(WPARAM wParam) {
-    switch (LOWORD(wParam)) {
+    int command = LOWORD(wParam);
+    if (command == IDOK) {
+        command = EnterCommand();
+    }
+    switch (command) {
     case IDC_BROWSE:
         if (!appGlobals.busy) {
             BrowseForTarget();
@@ -66,8 +102,14 @@ void BrowseForTarget() {
     dialog.lpstrFilter = filter.c_str();
     dialog.lpstrFile = fileName.data();
     dialog.nMaxFile = bufferUnits;
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_EXPLORER;
-    if (!GetSaveFileNameW(&dialog)) {
+    // A chosen shortcut is the destination itself, never the file it points to elsewhere; a
+    // read-only file is refused here rather than after the whole download.
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_EXPLORER |
+                   OFN_NODEREFERENCELINKS | OFN_NOREADONLYRETURN;
+    HWND focus = GetFocus();
+    BOOL chosen = GetSaveFileNameW(&dialog);
+    ReturnFocus(focus);
+    if (!chosen) {
         return;
     }
 
@@ -108,11 +150,30 @@ void StartDownload() {
 }
 
 void SetBusy(bool flag) {
+    HWND focus = GetFocus();
+    if (flag) {
+        // The control that had the keyboard as the download started (Download, or the URL box
+        // where Enter was pressed) gets it back when the download ends.
+        bool disabledNow = focus == appGlobals.urlEdit || focus == appGlobals.browseButton ||
+                           focus == appGlobals.downloadButton;
+        appGlobals.focusAfterBusy = disabledNow ? focus : appGlobals.urlEdit;
+        // Windows names the reason when logoff or shutdown waits for the program.
+        ShutdownBlockReasonCreate(appGlobals.mainWindow, Text(TextDownloadInProgress));
+    } else {
+        ShutdownBlockReasonDestroy(appGlobals.mainWindow);
+    }
+
     appGlobals.busy = flag;
     EnableWindow(appGlobals.urlEdit, !flag);
     EnableWindow(appGlobals.browseButton, !flag);
     EnableWindow(appGlobals.downloadButton, !flag);
     EnableWindow(appGlobals.cancelButton, flag);
+
+    // A control that is disabled loses the focus, and keys would then go nowhere until Tab. A
+    // window that is closing takes no input, so nothing gets the focus then.
+    if (focus != nullptr && !IsWindowEnabled(focus) && !appGlobals.closePending) {
+        SetFocus(flag ? appGlobals.cancelButton : appGlobals.focusAfterBusy);
+    }
 }
 
 std::wstring ReadWindowText(HWND window) {
@@ -135,7 +196,43 @@ void OnClose() {
     DestroyWindow(appGlobals.mainWindow);
 }
 
+LRESULT OnQueryEndSession() {
+    // A logoff or shutdown now would end the process in the middle of the download and leave its
+    // staging file behind: ask Windows to wait. The reason was given when the download started.
+    return appGlobals.busy ? FALSE : TRUE;
+}
+
+void OnEndSession(WPARAM ending) {
+    if (!ending || !appGlobals.busy) {
+        return;
+    }
+    // The session ends anyway. The worker posts its outcome only after its staging file is gone,
+    // so waiting for that outcome is waiting for the clean-up; a network call that blocks may
+    // outlast the time Windows gives, hence the bound.
+    appGlobals.cancelRequested.exchange(true);
+    SetWindowTextW(appGlobals.statusLine, Text(TextCancelling));
+    DWORD start = GetTickCount();
+    // The outcome handler clears busy, also when a nested WM_ENDSESSION has taken the outcome.
+    while (appGlobals.busy) {
+        MSG message;
+        if (PeekMessageW(&message, appGlobals.mainWindow, WM_DOWNLOAD_DONE, WM_DOWNLOAD_DONE,
+                         PM_REMOVE)) {
+            // An outcome posted before the cancellation may still be a failure; with the session
+            // ending, nobody would close its box.
+            OnDownloadDone(message.lParam, false);
+            return;
+        }
+        DWORD waited = GetTickCount() - start;
+        if (waited >= EndSessionWaitMs) {
+            return;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(EndSessionWaitMs - waited, 50),
+                                  QS_POSTMESSAGE);
+    }
+}
+
 void OnDestroy() {
+    ShutdownBlockReasonDestroy(appGlobals.mainWindow);
     KillTimer(appGlobals.mainWindow, PROGRESS_TIMER_ID);
     PostQuitMessage(0);
 }

@@ -22,7 +22,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         OnProgressTimer();
         return 0;
     case WM_DOWNLOAD_DONE:
-        OnDownloadDone(lParam);
+        OnDownloadDone(lParam, true);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession();
+    case WM_ENDSESSION:
+        OnEndSession(wParam);
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

@@ -24,11 +24,14 @@ HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int
 void OnCommand(WPARAM wParam);
 void OnClose();
 void OnDestroy();
+LRESULT OnQueryEndSession();
+void OnEndSession(WPARAM ending);
 void BrowseForTarget();
 void StartDownload();
 void SetBusy(bool flag);
 std::wstring ReadWindowText(HWND window);
+void ReturnFocus(HWND focus);
 
 // Progress and completion (progress.cpp).
 void OnProgressTimer();
-void OnDownloadDone(LPARAM lParam);
+void OnDownloadDone(LPARAM lParam, bool showErrorBox);

@@ -21,7 +21,7 @@ void OnProgressTimer() {
     SetWindowTextW(appGlobals.statusLine, text.c_str());
 }
 
-void OnDownloadDone(LPARAM lParam) {
+void OnDownloadDone(LPARAM lParam, bool showErrorBox) {
     auto* outcome = reinterpret_cast<DownloadOutcome*>(lParam);
     // First, so that no later tick can overwrite the outcome's status text.
     SetBusy(false);
@@ -39,8 +39,12 @@ void OnDownloadDone(LPARAM lParam) {
     } else {
         // The destination stays chosen, so Download retries the same path.
         SetWindowTextW(appGlobals.statusLine, Text(TextDownloadFailed));
-        MessageBoxW(appGlobals.mainWindow, outcome->errorText.c_str(), TextAppTitle,
-                    MB_OK | MB_ICONERROR);
+        if (showErrorBox) {
+            HWND focus = GetFocus();
+            MessageBoxW(appGlobals.mainWindow, outcome->errorText.c_str(), TextAppTitle,
+                        MB_OK | MB_ICONERROR);
+            ReturnFocus(focus);
+        }
     }
     delete outcome;
 

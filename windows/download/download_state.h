@@ -30,6 +30,7 @@ struct AppGlobals {
     bool busy;
     bool closePending;
     bool replaceExisting; // the chosen destination existed and Save As confirmed replacing it
+    HWND focusAfterBusy;  // where the keyboard goes back to when a download ends
 
     // Written with exchanges (sequentially consistent), read with plain atomic loads.
     std::atomic<bool> cancelRequested;

@@ -4,10 +4,11 @@
 
 #include "download/job_state.h"
 
-// Opens the session (user agent "Quillmere/1.0", 15 s time-outs), the connection to the accepted
-// host and port, and a secure GET request for the target, at most 5 redirects, never from HTTPS
-// to HTTP. False with errorCode set when a call fails; the handles opened so far stay in the state
-// for the end of the job to close.
+// Opens the session (user agent "Quillmere/1.0", 15 s time-outs, TLS 1.1 and 1.2 added on
+// Windows 7), the connection to the accepted host and port, and a secure GET request for the
+// target through the current user's proxy, at most 5 redirects, never from HTTPS to HTTP. False
+// with errorCode set when a call fails; the handles opened so far stay in the state for the end of
+// the job to close.
 bool OpenHttpRequest(JobState& state);
 
 // Sends the request and receives the response: false with errorCode set when a call fails, or

@@ -2,4 +2,5 @@
 // program.
 #include "download/platform_seam.h"
 
-PlatformSeam platformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW};
+PlatformSeam platformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW,
+                          &::WinHttpCrackUrl};

@@ -1,16 +1,19 @@
-// The four system calls whose failures a real machine will not produce on demand: a short or
-// silent write, a failed flush or rename, and a failed post. The worker thread calls them only
+// The system calls whose failures a real machine will not produce on demand: a short or silent
+// write, a failed flush or rename, a failed post, and a URL splitter that reads a port past 65535
+// as another, valid port. The worker thread calls them only
 // through this table, so that the engine tests can put their own functions in; the program never
 // changes it.
 #pragma once
 
 #include <windows.h>
+#include <winhttp.h>
 
 struct PlatformSeam {
     decltype(&::WriteFile) writeFile;
     decltype(&::FlushFileBuffers) flushFileBuffers;
     decltype(&::MoveFileExW) moveFileEx;
     decltype(&::PostMessageW) postMessage;
+    decltype(&::WinHttpCrackUrl) crackUrl;
 };
 
 extern PlatformSeam platformSeam;

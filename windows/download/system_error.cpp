@@ -1,5 +1,5 @@
-// Error code to text from the system message table, with a short English fallback. Called by
-// the worker thread at the end of a failed job.
+// Error code to text: WinHTTP's own message table for its codes, then the system message table,
+// with a short English fallback. Called by the worker thread at the end of a failed job.
 #include "download/system_error.h"
 
 #include <windows.h>
@@ -7,20 +7,41 @@
 #include "text/decimal_text.h"
 #include "text/texts.h"
 
-std::wstring FormatSystemError(std::uint32_t code) {
+namespace {
+
+// The text FormatMessageW finds for the code in one table, or nothing.
+bool LookUp(DWORD source, HMODULE module, std::uint32_t code, std::wstring& text) {
     wchar_t* buffer = nullptr;
-    const DWORD count = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::wstring text;
-    if (count != 0 && buffer != nullptr) {
+    const DWORD count =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source,
+                       module, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const bool found = count != 0 && buffer != nullptr;
+    if (found) {
         text.assign(buffer, count);
-    } else {
-        // WinHTTP's 12xxx codes end up here: the system table has no text for them.
-        text = TextErrorPrefix + DecimalText(code);
     }
     if (buffer != nullptr) {
         LocalFree(buffer);
     }
-    return text;
+    return found;
+}
+
+} // namespace
+
+std::wstring FormatErrorFrom(std::uint32_t code, void* winhttpModule) {
+    std::wstring text;
+    // Windows keeps the texts of WinHTTP's codes in winhttp.dll, not in the system's table.
+    if (code >= 12000 && code <= 12999 && winhttpModule != nullptr &&
+        LookUp(FORMAT_MESSAGE_FROM_HMODULE, static_cast<HMODULE>(winhttpModule), code, text)) {
+        return text;
+    }
+    if (LookUp(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, text)) {
+        return text;
+    }
+    return TextErrorPrefix + DecimalText(code);
+}
+
+std::wstring FormatSystemError(std::uint32_t code) {
+    // Only the copy the job itself used, which is loaded by now: asking for it by name never
+    // loads a winhttp.dll from anywhere. Without one, the system's table and the fallback remain.
+    return FormatErrorFrom(code, GetModuleHandleW(L"winhttp.dll"));
 }

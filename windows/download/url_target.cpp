@@ -7,6 +7,7 @@
 #include <winhttp.h>
 
 #include "core/request_target.h"
+#include "download/platform_seam.h"
 #include "text/text_edge.h"
 
 std::wstring PrepareUrlForCracking(std::wstring_view url) {
@@ -38,7 +39,7 @@ bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
     parts.dwPasswordLength = 0xFFFFFFFF;
     parts.dwUrlPathLength = 0xFFFFFFFF;
     parts.dwExtraInfoLength = 0xFFFFFFFF;
-    if (!WinHttpCrackUrl(text.c_str(), 0, 0, &parts)) {
+    if (!platformSeam.crackUrl(text.c_str(), 0, 0, &parts)) {
         return false;
     }
     if (parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0 ||
@@ -50,25 +51,31 @@ bool AcceptUrl(const std::wstring& url, UrlTarget& target) {
     const std::size_t pathStart = parts.lpszUrlPath != nullptr
                                       ? static_cast<std::size_t>(parts.lpszUrlPath - text.c_str())
                                       : text.size();
-    // Port 0 cannot be reached, and WinHttpConnect would take it for "the default" and quietly go
-    // to 443 instead. Wine's WinHttpCrackUrl also reads a port that is not a number as far as its
-    // digits go ("h:8x" as port 8) where Windows refuses the URL, so the port must be digits only,
-    // as Windows has it.
+    // The port is read here from its digits, and it must be what WinHttpCrackUrl reports: whether
+    // a splitter refuses a number past 65535 or wraps it around to another, valid port (and so
+    // another server than the one named) is not something to rely on. Port 0 cannot be reached,
+    // and WinHttpConnect would take it for "the default" and quietly go to 443 instead. A port
+    // that is not a number is refused too ("h:8x" is port 8 to Wine, an error to Windows).
     const std::size_t hostEnd =
         static_cast<std::size_t>(parts.lpszHostName - text.c_str()) + parts.dwHostNameLength;
-    if (hostEnd < pathStart && text[hostEnd] == L':') {
-        const std::wstring_view port =
-            std::wstring_view(text).substr(hostEnd + 1, pathStart - hostEnd - 1);
-        if (!core::IsPortText(Utf8FromWide(port))) {
+    std::size_t portStart = hostEnd;
+    if (portStart < pathStart && text[portStart] == L']') {
+        ++portStart; // an IPv6 literal, should the splitter leave its bracket out of the host
+    }
+    std::uint32_t port = INTERNET_DEFAULT_HTTPS_PORT;
+    if (portStart < pathStart && text[portStart] == L':') {
+        const std::wstring_view digits =
+            std::wstring_view(text).substr(portStart + 1, pathStart - portStart - 1);
+        if (!core::ReadPort(Utf8FromWide(digits), port)) {
             return false;
         }
     }
-    if (parts.nPort == 0) {
+    if (parts.nPort != port) {
         return false;
     }
 
     target.hostName.assign(parts.lpszHostName, parts.dwHostNameLength);
-    target.serverPort = parts.nPort;
+    target.serverPort = static_cast<std::uint16_t>(port);
     target.requestTarget = ComposeRequestTarget(std::wstring_view(text).substr(pathStart));
     return true;
 }

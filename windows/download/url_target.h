@@ -27,5 +27,6 @@ std::wstring PrepareUrlForCracking(std::wstring_view url);
 std::wstring ComposeRequestTarget(std::wstring_view fromPath);
 
 // True and the three parts when the URL is HTTPS with a non-empty host, a port other than 0 and
-// no user name or password, as WinHttpCrackUrl reads the prepared text; false for anything else.
+// no user name or password, as WinHttpCrackUrl reads the prepared text, and with a port of 1 to
+// 65535 that the URL's own digits and WinHttpCrackUrl agree on; false for anything else.
 bool AcceptUrl(const std::wstring& url, UrlTarget& target);

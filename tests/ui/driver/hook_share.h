@@ -26,6 +26,9 @@ enum HookQueryKind : std::uint32_t {
     // Answer nothing. Posted after other messages, its answer says the UI thread has taken them
     // all from its queue and dispatched them (or is in a modal loop that one of them opened).
     HookQuerySync = 4,
+    // From now on, log the program's calls of ShutdownBlockReasonCreate and ...Destroy in the
+    // recorder (their imports are redirected through the hook). Answers whether that worked.
+    HookQueryWatchReason = 5,
 };
 
 // Standard icons the icon query can recognise (the values of IDI_*).
@@ -53,10 +56,12 @@ inline constexpr std::uint32_t kHookMaxWindows = 64;
 // logged as it is sent (WM_SETTEXT, LB_ADDSTRING, WM_ENABLE, and the main window's WM_DESTROY),
 // so that a test also sees states that last shorter than any sampling could catch.
 enum RecordKind : std::uint32_t {
-    RecordText = 1,    // WM_SETTEXT: text
-    RecordAddLine = 2, // LB_ADDSTRING: text
-    RecordEnable = 3,  // WM_ENABLE: enabled
-    RecordDestroy = 4, // WM_DESTROY of the main window
+    RecordText = 1,      // WM_SETTEXT: text
+    RecordAddLine = 2,   // LB_ADDSTRING: text
+    RecordEnable = 3,    // WM_ENABLE: enabled
+    RecordDestroy = 4,   // WM_DESTROY of the main window
+    RecordReason = 5,    // ShutdownBlockReasonCreate: text (after HookQueryWatchReason)
+    RecordReasonEnd = 6, // ShutdownBlockReasonDestroy
 };
 
 inline constexpr std::uint32_t kRecordMaxEvents = 4096;
@@ -84,6 +89,7 @@ struct HookShare {
     HookFont fonts[kHookMaxWindows];
     std::uint64_t icon;
     std::int32_t iconKind;
+    std::int32_t reasonWatched; // HookQueryWatchReason: both imports are redirected
     // The recorder, written by the hook on the program's UI thread; recordCount is published
     // after the event it counts has been written.
     std::uint64_t recordMain; // the main window whose children are watched; 0: off

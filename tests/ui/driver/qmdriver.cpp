@@ -9,6 +9,9 @@
 
 #include <windows.h>
 
+#include <objidl.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -459,6 +462,7 @@ std::string DialogControlsJson(HWND dialog) {
                 .Add("id", json::Number(static_cast<int>(GetWindowLongPtrW(child, GWLP_ID))))
                 .Add("text", json::String(TextOf(child)))
                 .Add("enabled", json::Bool(IsWindowEnabled(child)))
+                .Add("screen", RectJson(RectInClient(child, HWND_DESKTOP)))
                 .Text());
     }
     return controls.Text();
@@ -1102,6 +1106,8 @@ std::string CmdSaveDialogCancel(const Args& args) {
     PressButton(GetDlgItem(dialog, IDCANCEL));
     if (!WaitFor(kDefaultWaitMs, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }))
         TimedOut("the Save As dialog stayed open");
+    // The code that opened the dialog goes on once it has closed.
+    AfterPosted(main);
     return json::Object().Add("dialog", report).Text();
 }
 
@@ -1191,16 +1197,18 @@ std::string CmdRecord(const Args& args) {
     json::Array events;
     for (LONG i = 0; i < count && i < static_cast<LONG>(kRecordMaxEvents); ++i) {
         const RecordEvent& event = share.events[i];
-        const char* kind = event.kind == RecordText      ? "text"
-                           : event.kind == RecordAddLine ? "add"
-                           : event.kind == RecordEnable  ? "enable"
-                                                         : "destroy";
+        const char* kind = event.kind == RecordText        ? "text"
+                           : event.kind == RecordAddLine   ? "add"
+                           : event.kind == RecordEnable    ? "enable"
+                           : event.kind == RecordReason    ? "reason"
+                           : event.kind == RecordReasonEnd ? "reason-end"
+                                                           : "destroy";
         json::Object item;
         item.Add("t", json::Number((event.counter - g_recorder.start.QuadPart) * 1000 /
                                    frequency.QuadPart))
             .Add("kind", json::String(Wide(kind)))
             .Add("hwnd", json::Unsigned(event.window));
-        if (event.kind == RecordText || event.kind == RecordAddLine)
+        if (event.kind == RecordText || event.kind == RecordAddLine || event.kind == RecordReason)
             item.Add("text", json::String(event.text)).Add("length", json::Number(event.length));
         if (event.kind == RecordEnable)
             item.Add("enabled", json::Bool(event.enabled != 0));
@@ -1230,6 +1238,71 @@ std::string CmdHoldUiThread(const Args& args) {
     }
     CloseHandle(release);
     return json::Object().Add("held", json::Bool(hold)).Text();
+}
+
+// watch-reason: from now on the recorder also logs the program's calls that give Windows (or take
+// back) the reason why a logoff or shutdown has to wait.
+std::string CmdWatchReason(const Args&) {
+    HWND main = RequireMain();
+    if (!AskHook(main, HookQueryWatchReason).reasonWatched)
+        Fail("the program does not import ShutdownBlockReasonCreate and ...Destroy");
+    return json::Object().Add("watching", json::Bool(true)).Text();
+}
+
+// end-session query | end-session end true|false: what Windows sends the main window at logoff
+// (ENDSESSION_LOGOFF). "query" reports the answer to WM_QUERYENDSESSION (0: the program asks to
+// wait); "end" sends WM_ENDSESSION and reports how long the program took to return from it.
+std::string CmdEndSession(const Args& args) {
+    HWND main = RequireMain();
+    const std::wstring& action = Need(args, 0, "query|end");
+    UINT message = 0;
+    WPARAM wParam = 0;
+    if (action == L"query") {
+        message = WM_QUERYENDSESSION;
+    } else if (action == L"end") {
+        const std::wstring& ending = Need(args, 1, "true|false");
+        if (ending != L"true" && ending != L"false")
+            Fail("end-session end true or false");
+        message = WM_ENDSESSION;
+        wParam = ending == L"true";
+    } else {
+        Fail("end-session query or end");
+    }
+    auto start = Clock::now();
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(main, message, wParam, ENDSESSION_LOGOFF, SMTO_NORMAL, 60000, &answer))
+        TimedOut("the program did not return within 60 s");
+    return json::Object()
+        .Add("answer", json::Unsigned(answer))
+        .Add("elapsed_ms", json::Number(MillisecondsSince(start)))
+        .Text();
+}
+
+// shortcut LINK TARGET: makes a Windows shortcut file at LINK that points to TARGET, the way
+// Explorer does (the shell's own link object).
+std::string CmdShortcut(const Args& args) {
+    const std::wstring& link = Need(args, 0, "link path");
+    const std::wstring& target = Need(args, 1, "target path");
+    HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IShellLinkW* shellLink = nullptr;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IShellLinkW, reinterpret_cast<void**>(&shellLink));
+    if (SUCCEEDED(result))
+        result = shellLink->SetPath(target.c_str());
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(result))
+        result = shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    if (SUCCEEDED(result))
+        result = file->Save(link.c_str(), TRUE);
+    if (file)
+        file->Release();
+    if (shellLink)
+        shellLink->Release();
+    if (SUCCEEDED(init))
+        CoUninitialize();
+    if (FAILED(result))
+        Fail("cannot make the shortcut: HRESULT " + std::to_string(static_cast<unsigned>(result)));
+    return json::Object().Add("link", json::String(link)).Text();
 }
 
 std::string CmdSleep(const Args& args) {
@@ -1265,6 +1338,9 @@ const std::map<std::wstring, std::string (*)(const Args&), std::less<>>& Command
         {L"msgbox", CmdMsgBox},
         {L"record", CmdRecord},
         {L"ui-thread", CmdHoldUiThread},
+        {L"watch-reason", CmdWatchReason},
+        {L"end-session", CmdEndSession},
+        {L"shortcut", CmdShortcut},
         {L"sleep", CmdSleep},
     };
     return table;

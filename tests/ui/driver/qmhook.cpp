@@ -5,6 +5,7 @@
 // thread got there. The message itself is swallowed.
 #include "hook_share.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -60,6 +61,8 @@ void AnswerIcon(HookShare& share, HWND target) {
     }
 }
 
+bool WatchReason();
+
 void Answer(HWND target, std::uint32_t sequence) {
     HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kHookShareName);
     if (!mapping)
@@ -74,6 +77,8 @@ void Answer(HWND target, std::uint32_t sequence) {
             AnswerFonts(*share, target);
         else if (share->kind == HookQueryIcon)
             AnswerIcon(*share, target);
+        else if (share->kind == HookQueryWatchReason)
+            share->reasonWatched = WatchReason() ? 1 : 0;
         share->answeredSequence = sequence;
         if (HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, kHookDoneEventName)) {
             SetEvent(done);
@@ -100,7 +105,7 @@ HookShare* RecorderView() {
     return view;
 }
 
-void Record(HookShare& share, const CWPSTRUCT& call, RecordKind kind, const wchar_t* text) {
+void Record(HookShare& share, HWND window, RecordKind kind, bool enabled, const wchar_t* text) {
     LONG index = share.recordCount;
     if (index < 0 || static_cast<std::uint32_t>(index) >= kRecordMaxEvents)
         return;
@@ -108,9 +113,9 @@ void Record(HookShare& share, const CWPSTRUCT& call, RecordKind kind, const wcha
     LARGE_INTEGER now{};
     QueryPerformanceCounter(&now);
     event.counter = now.QuadPart;
-    event.window = reinterpret_cast<std::uintptr_t>(call.hwnd);
+    event.window = reinterpret_cast<std::uintptr_t>(window);
     event.kind = kind;
-    event.enabled = kind == RecordEnable ? static_cast<std::int32_t>(call.wParam != 0) : 0;
+    event.enabled = enabled ? 1 : 0;
     event.length = 0;
     event.text[0] = L'\0';
     if (text) {
@@ -120,6 +125,81 @@ void Record(HookShare& share, const CWPSTRUCT& call, RecordKind kind, const wcha
         event.text[kRecordMaxText - 1] = L'\0';
     }
     InterlockedExchange(&share.recordCount, index + 1);
+}
+
+// The program's calls that give Windows the reason a logoff must wait, seen from inside: Windows
+// keeps the reason to itself (and Wine does not keep it at all), so the hook redirects the
+// program's imports of the two functions through itself and logs each call in the recorder.
+using ReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
+using ReasonDestroy = BOOL(WINAPI*)(HWND);
+ReasonCreate g_reasonCreate = nullptr;
+ReasonDestroy g_reasonDestroy = nullptr;
+
+BOOL WINAPI WatchedReasonCreate(HWND window, LPCWSTR reason) {
+    if (HookShare* share = RecorderView())
+        Record(*share, window, RecordReason, false, reason ? reason : L"");
+    return g_reasonCreate(window, reason);
+}
+
+BOOL WINAPI WatchedReasonDestroy(HWND window) {
+    if (HookShare* share = RecorderView())
+        Record(*share, window, RecordReasonEnd, false, nullptr);
+    return g_reasonDestroy(window);
+}
+
+// Points the executable's import slot of dll!name at replacement; returns what it held, or null
+// when the executable does not import that function by name.
+void* RedirectImport(const char* dll, const char* name, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0)
+        return nullptr;
+    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         entry->Name != 0; ++entry) {
+        if (_stricmp(reinterpret_cast<const char*>(base + entry->Name), dll) != 0)
+            continue;
+        DWORD lookup = entry->OriginalFirstThunk ? entry->OriginalFirstThunk : entry->FirstThunk;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + lookup);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0)
+                continue;
+            void* previous = reinterpret_cast<void*>(slots->u1.Function);
+            if (previous == replacement)
+                return previous;
+            DWORD protection = 0;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                           &protection);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+bool WatchReason() {
+    // The redirected slots point into this DLL: it must stay loaded whatever the driver unhooks.
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&WatchReason), &self);
+    if (!g_reasonCreate) {
+        g_reasonCreate = reinterpret_cast<ReasonCreate>(
+            RedirectImport("user32.dll", "ShutdownBlockReasonCreate",
+                           reinterpret_cast<void*>(&WatchedReasonCreate)));
+    }
+    if (!g_reasonDestroy) {
+        g_reasonDestroy = reinterpret_cast<ReasonDestroy>(
+            RedirectImport("user32.dll", "ShutdownBlockReasonDestroy",
+                           reinterpret_cast<void*>(&WatchedReasonDestroy)));
+    }
+    return g_reasonCreate != nullptr && g_reasonDestroy != nullptr;
 }
 
 } // namespace
@@ -133,13 +213,15 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
             HWND main = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(share->recordMain));
             bool child = GetAncestor(call.hwnd, GA_PARENT) == main;
             if (child && call.message == WM_SETTEXT)
-                Record(*share, call, RecordText, reinterpret_cast<const wchar_t*>(call.lParam));
+                Record(*share, call.hwnd, RecordText, false,
+                       reinterpret_cast<const wchar_t*>(call.lParam));
             else if (child && call.message == LB_ADDSTRING)
-                Record(*share, call, RecordAddLine, reinterpret_cast<const wchar_t*>(call.lParam));
+                Record(*share, call.hwnd, RecordAddLine, false,
+                       reinterpret_cast<const wchar_t*>(call.lParam));
             else if ((child || call.hwnd == main) && call.message == WM_ENABLE)
-                Record(*share, call, RecordEnable, nullptr);
+                Record(*share, call.hwnd, RecordEnable, call.wParam != 0, nullptr);
             else if (call.hwnd == main && call.message == WM_DESTROY)
-                Record(*share, call, RecordDestroy, nullptr);
+                Record(*share, call.hwnd, RecordDestroy, false, nullptr);
         }
     }
     return CallNextHookEx(nullptr, code, fromThread, message);
