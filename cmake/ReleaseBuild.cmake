@@ -6,7 +6,7 @@
 #    build time (the PE timestamp is the commit date from QUILLMERE_SOURCE_DATE_EPOCH),
 #    deterministic static libraries;
 #  - symbols split off: quillmere.exe is stripped and names quillmere-VERSION-win64.exe.debug,
-#    which keeps its symbols, by a .gnu_debuglink.
+#    which keeps its symbols, by a .gnu_debuglink; then padded to 8 bytes for signing (pe_pad.py).
 # The developer build (option off) is left exactly as it is.
 option(QUILLMERE_RELEASE "Build the published, hardened and reproducible executable" OFF)
 
@@ -27,6 +27,7 @@ function(quillmere_release_executable target)
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE_NAME:${target}> ${debug_file}
         COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${debug_file} $<TARGET_FILE_NAME:${target}>
+        COMMAND ${QUILLMERE_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/pe_pad.py $<TARGET_FILE_NAME:${target}>
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
         COMMENT "Splitting the symbols of ${target} off into ${debug_file}"
         VERBATIM)
@@ -46,6 +47,7 @@ endif()
 if(NOT QUILLMERE_OBJCOPY)
     find_program(QUILLMERE_OBJCOPY NAMES x86_64-w64-mingw32-objcopy objcopy REQUIRED)
 endif()
+find_program(QUILLMERE_PYTHON NAMES python3 REQUIRED)
 
 # Build paths: the source folder reads as "." and the build folder as "build" in the symbols and in
 # __FILE__. GCC tries the last matching map first, so the build folder (often inside the source
