@@ -258,7 +258,8 @@ class ReleaseExecutable(unittest.TestCase):
                 data = f.read()
             for folder in (SOURCE, WORK):
                 for encoded in (folder.encode(), folder.encode("utf-16-le")):
-                    self.assertNotIn(encoded, data, f"{folder} appears in {os.path.basename(path)}")
+                    self.assertFalse(encoded in data,
+                                     f"{folder} appears in {os.path.basename(path)}")
 
     def test_version_block_follows_the_project_version(self):
         data = self.pe.data
