@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building (and, with "test", testing) Quillmere needs, but only
-# those that are missing. Usage: tools/install-deps.sh build|test
+# those that are missing. Usage: tools/install-deps.sh build|test|release
 set -euo pipefail
 
 build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
                 wine wine64 fonts-wine)
-test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3)
+test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode)
+release_packages=(python3 osslsigncode)
 
 packages=("${build_packages[@]}")
-if [ "${1:-build}" = test ]; then
-    packages+=("${test_packages[@]}")
-fi
+case "${1:-build}" in
+    test) packages+=("${test_packages[@]}") ;;
+    release) packages+=("${release_packages[@]}") ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
