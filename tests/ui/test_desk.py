@@ -716,7 +716,10 @@ class DeskTls(Desk):
     program sets."""
 
     def setUp(self):
+        # Each test starts the program itself, once the Windows version it plays is set.
         self.app = None
+        self.holders = []
+        self.suspended = False
 
     def tearDown(self):
         if self.app:
