@@ -10,11 +10,14 @@ endif()
 function(quillmere_delay_import target def_file)
     get_filename_component(stem ${def_file} NAME_WE)
     set(library ${CMAKE_BINARY_DIR}/delayimp/lib${stem}_delay.a)
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayimp)
     add_custom_command(
         OUTPUT ${library}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayimp
-        COMMAND ${MINGW_DLLTOOL} --input-def ${def_file} --output-delaylib ${library}
+        COMMAND ${MINGW_DLLTOOL} --input-def ${def_file} --output-delaylib lib${stem}_delay.a
         DEPENDS ${def_file}
+        # dlltool names its symbols after the output path as given: a bare name keeps the build
+        # folder out of the executable's symbols.
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayimp
         COMMENT "Delay-load import library for ${stem}.dll"
         VERBATIM
     )

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building (and, with "test", testing) Quillmere needs, but only
-# those that are missing. Usage: tools/install-deps.sh build|test
+# those that are missing. Usage: tools/install-deps.sh build|test|release
 set -euo pipefail
 
 build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
                 wine wine64 fonts-wine g++ pkg-config libcurl4-openssl-dev)
-test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 locales
-               util-linux)
+test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode
+               locales util-linux)
+release_packages=(python3 osslsigncode)
 
 packages=("${build_packages[@]}")
-if [ "${1:-build}" = test ]; then
-    packages+=("${test_packages[@]}")
-fi
+case "${1:-build}" in
+    test) packages+=("${test_packages[@]}") ;;
+    release) packages+=("${release_packages[@]}") ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -187,7 +187,54 @@ def staging_files(file_name, folder=None):
             if f.startswith(file_name + ".quillmere-") and f.endswith(".part")]
 
 
-class DeskLogoff(J.Journey):
+class Desk(J.Journey):
+    """A fresh run of the program per test, as in the journey, and holders ended after each."""
+
+    def setUp(self):
+        super().setUp()
+        self.holders = []
+
+    def tearDown(self):
+        for holder in self.holders:
+            holder.stop()
+        super().tearDown()
+
+    def hold(self, path, hold_ms, wait_ms=None):
+        holder = Holder(path, hold_ms, wait_ms)
+        self.holders.append(holder)
+        return holder
+
+    def choose_existing(self, path):
+        """Browse to a file that exists and agree to replace it."""
+        driver.click("browse")
+        self.assertFalse(driver.save_dialog(path)["closed"], "an existing file needs confirmation")
+        self.assertTrue(driver("confirm-overwrite", "yes")["dialog_closed"])
+        self.assertEqual(driver.text("target"), path)
+
+    def start_paced(self, file_name, pieces):
+        """A paced download to N:, once a staging file of an earlier, broken run is out of the way."""
+        for name in staging_files(file_name):
+            os.remove(os.path.join(qmui.NTFS_MOUNT, name))
+        super().start_paced(file_name, pieces=pieces)
+
+    def download(self, link, file_name):
+        """Downloads the link to a new file on N: and returns the final status."""
+        self.remove(file_name)
+        driver.set_url(link)
+        self.choose(qmui.ntfs_path(file_name))
+        driver.click("download")
+        watch = driver.watch_status(until=[T(k) for k in OUTCOMES], timeout_ms=60000)
+        return watch["changes"][-1]["text"]
+
+    def assert_nothing_written(self, file_name):
+        self.assertFalse(os.path.exists(qmui.ntfs_linux_path(file_name)))
+        left = [f for f in os.listdir(qmui.NTFS_MOUNT) if f.endswith(".part")]
+        self.assertEqual(left, [], "staging files left behind")
+
+
+
+
+class DeskLogoff(Desk):
     """Logoff or shutdown while a download runs: the program asks Windows to wait and says why;
     if the session ends anyway, it cancels and returns once the staging file is gone, or after a
     short bound when the network holds the worker."""
@@ -204,21 +251,13 @@ class DeskLogoff(J.Journey):
         linux = self.remove(file_name)
         with open(linux, "wb") as f:
             f.write(contents)
-        driver.click("browse")
-        self.assertFalse(driver.save_dialog(qmui.ntfs_path(file_name))["closed"])
-        self.assertTrue(driver("confirm-overwrite", "yes")["dialog_closed"])
+        super().choose_existing(qmui.ntfs_path(file_name))
         return linux
 
     def start(self, path):
         driver.set_url(qmui.url(path))
         driver.click("download")
-        prefix = T("received_prefix")
-        for _ in range(200):
-            status = driver.status()
-            if status.startswith(prefix) and not status.startswith(prefix + "0 "):
-                return
-            time.sleep(0.05)
-        self.fail("no progress shown: %r" % driver.status())
+        self.wait_for_bytes()
 
     def test_logoff_waits_then_cancels_cleanly(self):
         self.assertEqual(driver("end-session", "query")["answer"], 1, "idle: logoff may go on")
@@ -394,53 +433,6 @@ class DeskSaveAs(J.Journey):
         self.assert_body(os.path.join(linux_folder, "a-shortcut.lnk"), 3000)
         with open(target, "rb") as f:
             self.assertEqual(f.read(), b"the shortcut's target", "the shortcut's target changed")
-
-
-class Desk(J.Journey):
-    """A fresh run of the program per test, as in the journey, and holders ended after each."""
-
-    def setUp(self):
-        super().setUp()
-        self.holders = []
-
-    def tearDown(self):
-        for holder in self.holders:
-            holder.stop()
-        super().tearDown()
-
-    def hold(self, path, hold_ms, wait_ms=None):
-        holder = Holder(path, hold_ms, wait_ms)
-        self.holders.append(holder)
-        return holder
-
-    def choose_existing(self, path):
-        """Browse to a file that exists and agree to replace it."""
-        driver.click("browse")
-        self.assertFalse(driver.save_dialog(path)["closed"], "an existing file needs confirmation")
-        self.assertTrue(driver("confirm-overwrite", "yes")["dialog_closed"])
-        self.assertEqual(driver.text("target"), path)
-
-    def start_paced(self, file_name, pieces):
-        """A paced download to N:, once a staging file of an earlier, broken run is out of the way."""
-        for name in staging_files(file_name):
-            os.remove(os.path.join(qmui.NTFS_MOUNT, name))
-        super().start_paced(file_name, pieces=pieces)
-
-    def download(self, link, file_name):
-        """Downloads the link to a new file on N: and returns the final status."""
-        self.remove(file_name)
-        driver.set_url(link)
-        self.choose(qmui.ntfs_path(file_name))
-        driver.click("download")
-        watch = driver.watch_status(until=[T(k) for k in OUTCOMES], timeout_ms=60000)
-        return watch["changes"][-1]["text"]
-
-    def assert_nothing_written(self, file_name):
-        self.assertFalse(os.path.exists(qmui.ntfs_linux_path(file_name)))
-        left = [f for f in os.listdir(qmui.NTFS_MOUNT) if f.endswith(".part")]
-        self.assertEqual(left, [], "staging files left behind")
-
-
 
 
 class DeskHeldFiles(Desk):
@@ -724,7 +716,10 @@ class DeskTls(Desk):
     program sets."""
 
     def setUp(self):
+        # Each test starts the program itself, once the Windows version it plays is set.
         self.app = None
+        self.holders = []
+        self.suspended = False
 
     def tearDown(self):
         if self.app:

@@ -114,7 +114,10 @@ class Journey(unittest.TestCase):
         driver.set_url(qmui.url("/paced/%d?ms=%d" % (pieces * PIECE, ms)))
         self.choose(qmui.ntfs_path(file_name))
         driver.click("download")
-        # Wait until bytes are arriving.
+        self.wait_for_bytes()
+
+    def wait_for_bytes(self):
+        """Waits until the status line shows bytes arriving."""
         prefix = T("received_prefix")
         for _ in range(200):
             status = driver.status()

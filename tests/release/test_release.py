@@ -1,0 +1,337 @@
+#!/usr/bin/python3
+"""The published release, made by tools/release.sh as a user would run it, then read from outside.
+
+Builds the release of this source tree, and again from a copy of the sources in a folder with a
+longer path (both with the same commit date), and once more signed with a throwaway code-signing
+certificate. Then checks the executable in the archive: hardening flags, relocations, sections,
+stack protector calls, import table, stripped symbols and debug link, no build paths, the version
+block; the archive's members and dates; SHA256SUMS; that both builds are byte for byte the same;
+and that the signature verifies and removing it gives back the unsigned executable.
+
+Environment: QM_SOURCE (source tree), QM_WORK (scratch folder in the build tree), QM_OBJDUMP,
+QM_DEV_EXE (the developer build, whose import table the release must keep), QM_VERSION (the
+project version). QM_RELEASE_ONE_BUILD=1 skips the second build.
+"""
+import datetime
+import hashlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import unittest
+import zipfile
+import zlib
+
+SOURCE = os.environ["QM_SOURCE"]
+WORK = os.environ["QM_WORK"]
+OBJDUMP = os.environ["QM_OBJDUMP"]
+DEV_EXE = os.environ["QM_DEV_EXE"]
+VERSION = os.environ["QM_VERSION"]
+NAME = f"quillmere-{VERSION}-win64"
+RELEASE = os.path.join(SOURCE, "tools", "release.sh")
+
+SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x20, 0x40, 0x100
+
+
+def run(*command, **kwargs):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **kwargs).stdout
+
+
+def commit_date():
+    try:
+        return run("git", "-C", SOURCE, "log", "-1", "--format=%ct").strip()
+    except (OSError, subprocess.CalledProcessError):
+        return "1796688000"  # a source tree without history: any fixed date will do
+
+
+def release(source, build, out, *options):
+    """Runs the release script; returns the folder it wrote."""
+    env = dict(os.environ, SOURCE_DATE_EPOCH=EPOCH)
+    result = subprocess.run([os.path.join(source, "tools", "release.sh"), "--build-dir", build,
+                             "--out", out, *options], env=env, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise AssertionError(f"release.sh failed:\n{result.stdout[-3000:]}\n{result.stderr[-3000:]}")
+    return out
+
+
+def copy_sources(target):
+    """The source tree as the checkout has it (tracked files), without builds or history."""
+    try:
+        files = run("git", "-C", SOURCE, "ls-files", "-z", "--cached", "--others",
+                    "--exclude-standard").split("\0")
+    except (OSError, subprocess.CalledProcessError):
+        shutil.copytree(SOURCE, target, ignore=shutil.ignore_patterns("build*", "dist", ".git"))
+        return
+    for name in filter(None, files):
+        if os.path.isfile(os.path.join(SOURCE, name)):
+            os.makedirs(os.path.dirname(os.path.join(target, name)), exist_ok=True)
+            shutil.copy2(os.path.join(SOURCE, name), os.path.join(target, name))
+
+
+def zip_member(dist, member):
+    with zipfile.ZipFile(os.path.join(dist, NAME + ".zip")) as z:
+        return z.read(member)
+
+
+class Pe:
+    """The parts of a PE32+ image these tests read."""
+
+    def __init__(self, data):
+        self.data = data
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        assert data[pe:pe + 4] == b"PE\0\0", "not a PE file"
+        (self.machine, count, self.timestamp, self.symbol_table, self.symbol_count,
+         optional_size) = struct.unpack_from("<HHIIIH", data, pe + 4)
+        optional = pe + 24
+        self.magic = struct.unpack_from("<H", data, optional)[0]
+        self.dll_characteristics = struct.unpack_from("<H", data, optional + 70)[0]
+        self.directories = [struct.unpack_from("<II", data, optional + 112 + 8 * i)
+                            for i in range(16)]
+        strings = self.symbol_table + 18 * self.symbol_count
+        self.sections = []
+        for i in range(count):
+            at = optional + optional_size + 40 * i
+            raw_name = data[at:at + 8].rstrip(b"\0").decode()
+            if raw_name.startswith("/"):  # a long name, kept in the COFF string table
+                start = strings + int(raw_name[1:])
+                raw_name = data[start:data.index(b"\0", start)].decode()
+            size, rva, raw_size, raw_at = struct.unpack_from("<IIII", data, at + 8)
+            flags = struct.unpack_from("<I", data, at + 36)[0]
+            self.sections.append(dict(name=raw_name, size=size, rva=rva, raw_size=raw_size,
+                                      raw_at=raw_at, flags=flags))
+
+    def section(self, name):
+        return next((s for s in self.sections if s["name"] == name), None)
+
+    def content(self, name):
+        s = self.section(name)
+        return self.data[s["raw_at"]:s["raw_at"] + min(s["size"], s["raw_size"])]
+
+
+def imported_dlls(path):
+    out = run(OBJDUMP, "-p", path)
+    return [m.group(1).lower() for m in re.finditer(r"^\s*DLL Name:\s*(\S+)", out, re.M)]
+
+
+def calls_to(pe, targets):
+    """How many call rel32 instructions in .text go to one of the given addresses (RVAs)."""
+    text = pe.section(".text")
+    code = pe.content(".text")
+    count = 0
+    for m in re.finditer(b"\xe8", code):
+        at = m.start()
+        if at + 5 <= len(code):
+            rel = struct.unpack_from("<i", code, at + 1)[0]
+            count += (text["rva"] + at + 5 + rel) in targets
+    return count
+
+
+def global_functions(debug_file, pe):
+    """Name -> RVA of the global symbols in the .debug file's symbol table."""
+    out = run(OBJDUMP, "-t", debug_file)
+    symbols = {}
+    for m in re.finditer(r"\(sec\s+(\d+)\).*\(scl\s+2\).*0x([0-9a-f]+) (\S+)$", out, re.M):
+        section = int(m.group(1))
+        if 1 <= section <= len(pe.sections):
+            symbols[m.group(3)] = pe.sections[section - 1]["rva"] + int(m.group(2), 16)
+    return symbols
+
+
+def setUpModule():
+    global EPOCH, DIST_A, DIST_B, DIST_SIGNED, SIGNING, BUILD_A
+    EPOCH = commit_date()
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    BUILD_A = os.path.join(WORK, "a", "build")
+    DIST_A = release(SOURCE, BUILD_A, os.path.join(WORK, "a", "dist"))
+    DIST_B = None
+    if os.environ.get("QM_RELEASE_ONE_BUILD") != "1":
+        # Another folder, another path length, another time: the same bytes.
+        copy = os.path.join(WORK, "b", "a-copy-of-the-sources-in-a-folder-with-a-longer-name")
+        copy_sources(copy)
+        DIST_B = release(copy, os.path.join(copy, "build-release"), os.path.join(WORK, "b", "dist"))
+    SIGNING = os.path.join(WORK, "signing")
+    make_signing_certificate(SIGNING)
+    DIST_SIGNED = release(SOURCE, BUILD_A, os.path.join(WORK, "signed", "dist"),
+                          "--pfx", os.path.join(SIGNING, "signer.pfx"),
+                          "--pfx-password-file", os.path.join(SIGNING, "password"))
+
+
+def make_signing_certificate(folder):
+    """A throwaway CA and a code-signing certificate it issued, as a password-protected PFX."""
+    os.makedirs(folder)
+
+    def in_folder(*command):
+        run(*command, cwd=folder)
+
+    in_folder("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+              "-out", "ca.pem", "-days", "2", "-subj", "/CN=Quillmere throwaway signing CA",
+              "-addext", "basicConstraints=critical,CA:TRUE",
+              "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    in_folder("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key",
+              "-out", "signer.csr", "-subj", "/CN=Quillmere throwaway signer")
+    with open(os.path.join(folder, "signer.ext"), "w") as f:
+        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                "extendedKeyUsage=codeSigning\n")
+    in_folder("openssl", "x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+              "-CAcreateserial", "-days", "2", "-extfile", "signer.ext", "-out", "signer.pem")
+    with open(os.path.join(folder, "password"), "w") as f:
+        f.write("throwaway " + os.urandom(8).hex())
+    in_folder("openssl", "pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem",
+              "-certfile", "ca.pem", "-passout", "file:password", "-out", "signer.pfx")
+
+
+class ReleaseExecutable(unittest.TestCase):
+    """The executable as published, inside the archive."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.exe_path = os.path.join(WORK, "quillmere.exe")
+        with open(cls.exe_path, "wb") as f:
+            f.write(zip_member(DIST_A, "quillmere.exe"))
+        with open(cls.exe_path, "rb") as f:
+            cls.pe = Pe(f.read())
+        cls.debug_path = os.path.join(DIST_A, NAME + ".exe.debug")
+
+    def test_address_space_layout_randomisation_and_nx(self):
+        pe = self.pe
+        self.assertEqual((pe.machine, pe.magic), (0x8664, 0x20B), "not a PE32+ x86-64 image")
+        for flag, name in ((DYNAMIC_BASE, "DYNAMIC_BASE"), (HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"),
+                           (NX_COMPAT, "NX_COMPAT")):
+            self.assertTrue(pe.dll_characteristics & flag, f"{name} is not set")
+        # ASLR can move the image only if its base relocations are there.
+        reloc_rva, reloc_size = pe.directories[5]
+        self.assertTrue(reloc_rva and reloc_size, "no base relocation directory")
+        self.assertIsNotNone(pe.section(".reloc"), "no .reloc section")
+        for s in pe.sections:
+            self.assertFalse(s["flags"] & SCN_MEM_WRITE and s["flags"] & SCN_MEM_EXECUTE,
+                             f"section {s['name']} is writable and executable")
+
+    def test_stripped_with_a_debug_link_to_the_symbols(self):
+        pe = self.pe
+        debug_sections = [s["name"] for s in pe.sections if s["name"].startswith(".debug")]
+        self.assertEqual(debug_sections, [], "debug sections left in the executable")
+        self.assertEqual(pe.symbol_count, 0, "COFF symbols left in the executable")
+        self.assertEqual(pe.directories[6], (0, 0), "a debug directory in the executable")
+        link = pe.content(".gnu_debuglink")
+        file_name = link[:link.index(b"\0")].decode()
+        crc = struct.unpack_from("<I", link, len(link) - 4)[0]
+        self.assertEqual(file_name, NAME + ".exe.debug")
+        with open(self.debug_path, "rb") as f:
+            debug = f.read()
+        self.assertEqual(crc, zlib.crc32(debug), "the debug link's CRC does not match the symbols")
+        self.assertTrue(Pe(debug).section(".debug_info"), "the symbols' file has no .debug_info")
+
+    def test_stack_protector_and_checked_copies(self):
+        symbols = global_functions(self.debug_path, self.pe)
+        self.assertIn("__stack_chk_fail", symbols)
+        protected = calls_to(self.pe, {symbols["__stack_chk_fail"]})
+        print(f"calls to __stack_chk_fail: {protected}")
+        self.assertGreaterEqual(protected, 5, "few or no functions carry the stack protector")
+        with open(os.path.join(BUILD_A, "CMakeCache.txt")) as f:
+            fortify = re.search(r"^QUILLMERE_HAVE_FORTIFY:INTERNAL=1$", f.read(), re.M)
+        checked = {rva for name, rva in symbols.items()
+                   if re.fullmatch(r"__\w+_chk", name) and not name.startswith("__stack")}
+        checked_calls = calls_to(self.pe, checked)
+        names = ", ".join(sorted(n for n, rva in symbols.items() if rva in checked))
+        print(f"_FORTIFY_SOURCE supported: {bool(fortify)}; calls to checked copies "
+              f"({names}): {checked_calls}")
+        if fortify:
+            self.assertGreater(checked_calls, 0, "_FORTIFY_SOURCE is supported but not in effect")
+
+    def test_import_table_as_in_the_developer_build(self):
+        release_dlls = imported_dlls(self.exe_path)
+        self.assertEqual(release_dlls, imported_dlls(DEV_EXE))
+        self.assertNotIn("libssp-0.dll", release_dlls)
+        for late in (b"winhttp.dll", b"comdlg32.dll"):
+            self.assertNotIn(late.decode(), release_dlls)
+            self.assertIn(late, self.pe.data.lower(), f"{late.decode()} is not bound at all")
+
+    def test_no_build_path_or_build_time(self):
+        self.assertEqual(self.pe.timestamp, int(EPOCH), "PE timestamp is not the commit date")
+        with open(self.debug_path, "rb") as f:
+            self.assertEqual(Pe(f.read()).timestamp, int(EPOCH))
+        for path in (self.exe_path, self.debug_path):
+            with open(path, "rb") as f:
+                data = f.read()
+            for folder in (SOURCE, WORK):
+                for encoded in (folder.encode(), folder.encode("utf-16-le")):
+                    self.assertFalse(encoded in data,
+                                     f"{folder} appears in {os.path.basename(path)}")
+
+    def test_version_block_follows_the_project_version(self):
+        data = self.pe.data
+        fixed = data.index(struct.pack("<I", 0xFEEF04BD))
+        numbers = [int(n) for n in VERSION.split(".")] + [0]
+        ms, ls = (numbers[0] << 16) | numbers[1], (numbers[2] << 16) | numbers[3]
+        file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<IIII", data, fixed + 8)
+        self.assertEqual((file_ms, file_ls, product_ms, product_ls), (ms, ls, ms, ls))
+        text = ".".join(map(str, numbers))
+        for key in ("FileVersion", "ProductVersion"):
+            self.assertIn(f"{key}\0".encode("utf-16-le"), data)
+            at = data.index(f"{key}\0".encode("utf-16-le"))
+            self.assertIn(f"{text}\0".encode("utf-16-le"), data[at:at + 80], f"{key} is not {text}")
+        with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        self.assertIn(f"The current version is {VERSION}.", readme)
+        self.assertIn(NAME + ".zip", readme)
+
+
+class ReleaseFiles(unittest.TestCase):
+    def test_archive_members_dates_and_sums(self):
+        self.assertEqual(sorted(os.listdir(DIST_A)),
+                         sorted([NAME + ".zip", NAME + ".exe.debug", "SHA256SUMS"]))
+        when = datetime.datetime.fromtimestamp(int(EPOCH), datetime.timezone.utc)
+        with zipfile.ZipFile(os.path.join(DIST_A, NAME + ".zip")) as z:
+            self.assertEqual([i.filename for i in z.infolist()],
+                             ["quillmere.exe", "README.md", "LICENSE"])
+            for info in z.infolist():  # zip times count in steps of two seconds
+                self.assertEqual(info.date_time, when.timetuple()[:5] + (when.second // 2 * 2,),
+                                 info.filename)
+            for name in ("README.md", "LICENSE"):
+                with open(os.path.join(SOURCE, name), "rb") as f:
+                    self.assertEqual(z.read(name), f.read(), name)
+        with open(os.path.join(SOURCE, "LICENSE"), encoding="utf-8") as f:
+            licence = f.read()
+        self.assertIn("MIT License", licence)
+        self.assertIn("The Quillmere developers", licence)
+        for dist in filter(None, (DIST_A, DIST_B, DIST_SIGNED)):
+            out = run("sha256sum", "-c", "--strict", "SHA256SUMS", cwd=dist)
+            self.assertEqual(sorted(line.split(":")[0] for line in out.splitlines()),
+                             sorted(n for n in os.listdir(dist) if n != "SHA256SUMS"))
+
+    @unittest.skipIf(os.environ.get("QM_RELEASE_ONE_BUILD") == "1", "one build only")
+    def test_two_builds_in_different_folders_are_identical(self):
+        for name in sorted(os.listdir(DIST_A)):
+            with open(os.path.join(DIST_A, name), "rb") as a, open(os.path.join(DIST_B, name),
+                                                                    "rb") as b:
+                data_a = a.read()
+                self.assertEqual(data_a, b.read(), f"{name} differs between the two builds")
+            print(f"{hashlib.sha256(data_a).hexdigest()}  {name}")
+
+    def test_signature_verifies_and_removing_it_gives_the_unsigned_executable(self):
+        signed = os.path.join(WORK, "signed.exe")
+        with open(signed, "wb") as f:
+            f.write(zip_member(DIST_SIGNED, "quillmere.exe"))
+        out = run("osslsigncode", "verify", "-CAfile", os.path.join(SIGNING, "ca.pem"),
+                  "-in", signed)
+        self.assertIn("Signature verification: ok", out)
+        self.assertIn("sha256", out.lower())
+        unsigned = os.path.join(WORK, "signature-removed.exe")
+        if os.path.exists(unsigned):
+            os.remove(unsigned)
+        run("osslsigncode", "remove-signature", "-in", signed, "-out", unsigned)
+        with open(unsigned, "rb") as f:
+            self.assertEqual(hashlib.sha256(f.read()).hexdigest(),
+                             hashlib.sha256(zip_member(DIST_A, "quillmere.exe")).hexdigest(),
+                             "signed executable without its signature is not the unsigned one")
+        # The symbols do not change with signing.
+        with open(os.path.join(DIST_SIGNED, NAME + ".exe.debug"), "rb") as s, \
+                open(os.path.join(DIST_A, NAME + ".exe.debug"), "rb") as u:
+            self.assertEqual(s.read(), u.read())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
