@@ -128,17 +128,18 @@ class Proxy:
             self.proc.wait()
 
 
-def probe(*words):
+def probe(*words, locale="C.UTF-8"):
     """Runs qmprobe.exe once and returns its last JSON line."""
     if not PROBE:
         raise RuntimeError("QM_PROBE is not set")
     done = subprocess.run(["wine", PROBE] + [str(w) for w in words], stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, env=qmui.wine_env("C.UTF-8"), timeout=60)
+                          stderr=subprocess.DEVNULL, env=qmui.wine_env(locale), timeout=60)
     return json.loads(done.stdout.decode("ascii").strip().splitlines()[-1])
 
 
 def system_text(code):
-    return probe("message", code)["text"]
+    """The system's text for the code in the language the program runs in."""
+    return probe("message", code, locale=qmui.LANG)["text"]
 
 
 class Holder:

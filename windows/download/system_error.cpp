@@ -25,12 +25,16 @@ bool LookUp(DWORD source, HMODULE module, std::uint32_t code, std::wstring& text
     return found;
 }
 
+// Windows keeps the texts of WinHTTP's codes in winhttp.dll, not in the system's table.
+bool IsWinHttpCode(std::uint32_t code) {
+    return code >= 12000 && code <= 12999;
+}
+
 } // namespace
 
 std::wstring FormatErrorFrom(std::uint32_t code, void* winhttpModule) {
     std::wstring text;
-    // Windows keeps the texts of WinHTTP's codes in winhttp.dll, not in the system's table.
-    if (code >= 12000 && code <= 12999 && winhttpModule != nullptr &&
+    if (IsWinHttpCode(code) && winhttpModule != nullptr &&
         LookUp(FORMAT_MESSAGE_FROM_HMODULE, static_cast<HMODULE>(winhttpModule), code, text)) {
         return text;
     }
@@ -43,5 +47,6 @@ std::wstring FormatErrorFrom(std::uint32_t code, void* winhttpModule) {
 std::wstring FormatSystemError(std::uint32_t code) {
     // Only the copy the job itself used, which is loaded by now: asking for it by name never
     // loads a winhttp.dll from anywhere. Without one, the system's table and the fallback remain.
-    return FormatErrorFrom(code, GetModuleHandleW(L"winhttp.dll"));
+    // Only for its own codes: the module lookup is not free, and a long run of failures asks often.
+    return FormatErrorFrom(code, IsWinHttpCode(code) ? GetModuleHandleW(L"winhttp.dll") : nullptr);
 }
