@@ -476,7 +476,8 @@ class DeskHeldFiles(Desk):
         self.assertTrue(holder.released())
         with open(linux, "rb") as f:
             self.assertEqual(f.read(), b"the user's old file")
-        self.assertEqual(driver.lines(), [])
+        # An earlier try that lost the race to the holder completed and is listed; this one not.
+        self.assertEqual([line for line in driver.lines() if line.startswith(file_name)], [])
         self.assert_no_staging_files()
 
     def test_staging_file_is_not_shared_while_written(self):
@@ -541,7 +542,8 @@ class DeskHeldFiles(Desk):
         self.assertTrue(holder.released())
         with open(qmui.ntfs_linux_path(file_name), "rb") as f:
             self.assertEqual(f.read(), b"the user's old file")
-        self.assertEqual(driver.lines(), [])
+        # An earlier try that lost the race to the holder completed and is listed; this one not.
+        self.assertEqual([line for line in driver.lines() if line.startswith(file_name)], [])
         self.assert_no_staging_files()
 
 
