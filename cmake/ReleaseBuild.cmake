@@ -18,8 +18,8 @@ function(quillmere_release_executable target)
     endif()
     set(debug_file ${QUILLMERE_RELEASE_NAME}.exe.debug)
     # The stack protector's runtime (see the file); it must not protect itself.
-    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/runtime/stack_guard.c)
-    set_source_files_properties(${CMAKE_SOURCE_DIR}/runtime/stack_guard.c
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/windows/runtime/stack_guard.c)
+    set_source_files_properties(${CMAKE_SOURCE_DIR}/windows/runtime/stack_guard.c
                                 PROPERTIES COMPILE_OPTIONS -fno-stack-protector)
     # libssp's checked copies, which _FORTIFY_SOURCE calls, whether or not the stack protector
     # would bring the library in.
@@ -60,7 +60,7 @@ add_compile_options(-g
     -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 
 # Stack protector on every function with an array or an address-taken local. The guard and the
-# failure handlers come from runtime/stack_guard.c; libssp, linked statically (-static above),
+# failure handlers come from windows/runtime/stack_guard.c; libssp, linked statically (-static above),
 # supplies only the checked copies, so no libssp-0.dll and no advapi32.dll is imported.
 add_compile_options(-fstack-protector-strong)
 add_link_options(-fstack-protector-strong)
