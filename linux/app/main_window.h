@@ -1,0 +1,58 @@
+// The Linux edition's main window: the ten controls at the Windows edition's client positions,
+// the commands behind them, the progress timer and the display of each outcome. Everything here
+// runs on the UI thread; the worker reaches it only through PostDownloadDone.
+#pragma once
+
+#include <QString>
+
+#include "download/download_state.h"
+
+class QWidget;
+class QLineEdit;
+class QPushButton;
+class QLabel;
+class QListWidget;
+
+// The client area the Windows edition's layout lives in: its 710 x 455 window less a fixed frame
+// of 3 pixels on each side and a 23-pixel title bar (96 dpi).
+inline constexpr int ClientWidth = 704;
+inline constexpr int ClientHeight = 426;
+
+// The window and the controls the program touches after creating them.
+struct AppUi {
+    QWidget* window = nullptr;
+    QLineEdit* urlEdit = nullptr;
+    QLineEdit* targetEdit = nullptr;
+    QPushButton* browseButton = nullptr;
+    QPushButton* downloadButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QLabel* statusLine = nullptr;
+    QListWidget* historyList = nullptr;
+    // Where the keyboard goes back to when a download ends.
+    QWidget* focusAfterBusy = nullptr;
+};
+
+extern AppUi appUi;
+
+// Builds the window with its controls and starts the progress timer (main_window.cpp). The
+// caller owns the window; it is not shown yet.
+QWidget* CreateMainWindow();
+
+// One routine per user action (commands.cpp). Each is refused where the window's state says so.
+void OnBrowseCommand();
+void OnDownloadCommand();
+void OnCancelCommand();
+// Enter where no button has the keyboard: Download.
+void OnEnterKey();
+// The window is asked to close; false keeps it open until the running download has ended.
+bool OnCloseRequest();
+
+void BrowseForTarget();
+void StartDownload();
+void SetBusy(bool flag);
+void ShowMessage(const QString& text, bool isError);
+
+// Progress and completion (progress.cpp).
+void OnProgressTimer();
+// Takes ownership of the outcome and frees it before returning.
+void OnDownloadDone(DownloadOutcome* outcome);
