@@ -100,8 +100,8 @@ void StartDownload() {
 
 void SetBusy(bool flag) {
     QWidget* focus = appUi.window->focusWidget();
-    const bool focusDisabledNow = focus == appUi.urlEdit || focus == appUi.browseButton ||
-                                  focus == appUi.downloadButton;
+    const bool focusDisabledNow =
+        focus == appUi.urlEdit || focus == appUi.browseButton || focus == appUi.downloadButton;
     if (flag) {
         // The control that had the keyboard as the download started gets it back at the end.
         appUi.focusAfterBusy = focusDisabledNow ? focus : appUi.urlEdit;

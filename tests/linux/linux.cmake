@@ -74,3 +74,28 @@ foreach(variant "" _sanitized)
             PROPERTIES ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp")
     endif()
 endforeach()
+
+# The journey through the real window, in process on Qt's offscreen platform, in each language, in
+# a bed of its own per language. Its expectations are the Windows journey's, written out as a
+# header.
+find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/journey_expected.h
+    COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/expected_header.py
+            ${CMAKE_CURRENT_BINARY_DIR}/journey_expected.h
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/expected_header.py ${CMAKE_CURRENT_LIST_DIR}/../ui/expected.py)
+add_executable(linux_journey_tests ${CMAKE_CURRENT_LIST_DIR}/journey_test.cpp
+                                   ${CMAKE_CURRENT_BINARY_DIR}/journey_expected.h)
+set_target_properties(linux_journey_tests PROPERTIES AUTOMOC ON)
+target_include_directories(linux_journey_tests PRIVATE ${PROJECT_SOURCE_DIR}
+                           ${PROJECT_SOURCE_DIR}/linux ${CMAKE_CURRENT_BINARY_DIR})
+target_link_libraries(linux_journey_tests PRIVATE quillmere_window Qt6::Test)
+foreach(language en ru)
+    add_test(NAME linux.journey.${language}
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh ${CMAKE_BINARY_DIR}/linux-bed-journey-${language}
+                     $<TARGET_FILE:linux_journey_tests>)
+    set_tests_properties(linux.journey.${language} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANGUAGE=${language};LC_ALL=C.UTF-8"
+        PASS_REGULAR_EXPRESSION "Totals: [1-9][0-9]* passed, 0 failed"
+        FAIL_REGULAR_EXPRESSION "FAIL!"
+        TIMEOUT 300)
+endforeach()

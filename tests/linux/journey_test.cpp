@@ -1,0 +1,534 @@
+// The user's journey through the Linux edition's real window, in process: the window is built as
+// the program builds it, driven with Qt Test's keys and clicks, and its downloads go through the
+// real engine to the bed's HTTPS server. Modal boxes and the Save As dialog are answered from a
+// timer inside their own event loops, as a user would answer them. The language is the one the
+// environment names, so the same cases run in English and in Russian. UI thread only, except the
+// engine's worker.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/main_window.h"
+#include "download/download_worker.h"
+#include "journey_expected.h"
+#include "text/ui_language.h"
+
+namespace {
+
+bool russian = false;
+
+QString Expected(const char* key) {
+    for (const ExpectedText& text : expectedTexts) {
+        if (std::string_view(text.key) == key) {
+            return QString::fromUtf8(russian ? text.russian : text.english);
+        }
+    }
+    qFatal("no expected text %s", key);
+}
+
+QString Progress(const QString& middle) {
+    return Expected("received_prefix") + middle + Expected("bytes_unit");
+}
+
+QString BedUrl(const QString& pathAndMore) {
+    return "https://localhost:" + qEnvironmentVariable("QM_HTTPS_PORT") + pathAndMore;
+}
+
+// Offers `answer` each modal widget other than `besides` that shows up from now on, until it takes
+// one (returns true); the returned timer stops looking when deleted.
+QTimer* OnNextModal(std::function<bool(QWidget*)> answer, QWidget* besides = nullptr) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, answer, besides] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == besides || !modal->isVisible()) {
+            return;
+        }
+        timer->stop();
+        if (answer(modal)) {
+            timer->deleteLater();
+        } else {
+            timer->start(10);
+        }
+    });
+    timer->start(10);
+    return timer;
+}
+
+struct Box {
+    bool shown = false;
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+    bool windowClosedMeanwhile = false;
+};
+
+// The next message box, read and closed with its OK button.
+std::shared_ptr<Box> ExpectBox() {
+    auto box = std::make_shared<Box>();
+    OnNextModal([box](QWidget* modal) {
+        auto* messageBox = qobject_cast<QMessageBox*>(modal);
+        if (messageBox == nullptr) {
+            return false;
+        }
+        box->shown = true;
+        box->caption = messageBox->windowTitle();
+        box->text = messageBox->text();
+        box->icon = messageBox->icon();
+        box->buttons = static_cast<int>(messageBox->buttons().size());
+        box->windowClosedMeanwhile = !appUi.window->isVisible();
+        messageBox->button(QMessageBox::Ok)->click();
+        return true;
+    });
+    return box;
+}
+
+void CheckBox(const Box& box, const char* textKey, QMessageBox::Icon icon, const QString& suffix) {
+    QVERIFY2(box.shown, textKey);
+    QCOMPARE(box.caption, QString::fromUtf8(expectedAppTitle));
+    QCOMPARE(box.text, Expected(textKey) + suffix);
+    QCOMPARE(box.icon, icon);
+    QCOMPARE(box.buttons, 1);
+}
+
+struct SaveAs {
+    bool shown = false;
+    QString proposed;
+    QStringList filters;
+    bool askedToReplace = false;
+};
+
+// The next Save As dialog: chooses `path` (confirming a replacement if asked), or is cancelled
+// when `path` is empty.
+std::shared_ptr<SaveAs> AnswerSaveAs(const QString& path) {
+    auto seen = std::make_shared<SaveAs>();
+    OnNextModal([seen, path](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (dialog == nullptr) {
+            return false;
+        }
+        seen->shown = true;
+        seen->proposed = dialog->selectedFiles().value(0);
+        seen->filters = dialog->nameFilters();
+        if (path.isEmpty()) {
+            dialog->reject();
+            return true;
+        }
+        // Asked only when the file exists; the watch ends with the dialog either way.
+        QPointer<QTimer> replaceWatch = OnNextModal(
+            [seen](QWidget* question) {
+                auto* box = qobject_cast<QMessageBox*>(question);
+                if (box == nullptr) {
+                    return false;
+                }
+                seen->askedToReplace = true;
+                box->button(QMessageBox::Yes)->click();
+                return true;
+            },
+            dialog);
+        // As a user does: the whole path typed into the file name box, then Return.
+        auto* nameEdit = dialog->findChild<QLineEdit*>("fileNameEdit");
+        if (nameEdit == nullptr) {
+            qWarning("Save As without its file name box");
+            dialog->reject();
+            return true;
+        }
+        nameEdit->setText(path);
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+        delete replaceWatch;
+        return true;
+    });
+    return seen;
+}
+
+QString Status() {
+    return appUi.statusLine->text();
+}
+
+bool WaitIdle(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (appGlobals.busy && clock.elapsed() < ms) {
+        QTest::qWait(10);
+    }
+    return !appGlobals.busy;
+}
+
+QWidget* Focus() {
+    return appUi.window->focusWidget();
+}
+
+} // namespace
+
+class Journey : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QWidget> window;
+    QString directory;
+
+    QString Target(const QString& name) const { return directory + "/" + name; }
+
+    void ChooseTarget(const QString& path) {
+        auto dialog = AnswerSaveAs(path);
+        QTest::mouseClick(appUi.browseButton, Qt::LeftButton);
+        QVERIFY(dialog->shown);
+        QCOMPARE(appUi.targetEdit->text(), path);
+    }
+
+    void StartWith(const QString& url, const QString& name) {
+        appUi.urlEdit->setText(url);
+        ChooseTarget(Target(name));
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QVERIFY(appGlobals.busy);
+    }
+
+  private slots:
+    void initTestCase() {
+        russian = RussianUiFromEnvironment();
+        QVERIFY2(!qEnvironmentVariableIsEmpty("QM_BED_DIR"), "run inside tests/linux/bed.sh");
+    }
+
+    void init() {
+        appGlobals.russianUi = russian;
+        appGlobals.busy = false;
+        appGlobals.closePending = false;
+        appGlobals.targetPath.clear();
+        appGlobals.replaceExisting = false;
+        directory = qEnvironmentVariable("QM_BED_DIR") + "/journey/" + QTest::currentTestFunction();
+        std::filesystem::remove_all(directory.toStdString());
+        std::filesystem::create_directories(directory.toStdString());
+
+        window.reset(CreateMainWindow());
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    void cleanup() {
+        // A failed case may leave a download running: it must end before its window goes.
+        if (appGlobals.busy) {
+            appGlobals.cancelRequested.exchange(true);
+            QVERIFY(WaitIdle(30000));
+        }
+        window.reset();
+    }
+
+    void layoutAndTexts() {
+        QCOMPARE(window->windowTitle(), QString::fromUtf8(expectedAppTitle));
+        QCOMPARE(window->size(), QSize(ClientWidth, ClientHeight));
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+        QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+
+        const auto controls = window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        QCOMPARE(controls.size(), qsizetype(std::size(expectedControls)));
+        int index = 0;
+        for (const ExpectedControl& expected : expectedControls) {
+            QWidget* control = controls[index++];
+            QCOMPARE(control->geometry(),
+                     QRect(expected.x, expected.y, expected.width, expected.height));
+            QVERIFY2(control->x() + control->width() <= ClientWidth, expected.role);
+            QVERIFY2(control->y() + control->height() <= ClientHeight, expected.role);
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(control)) {
+                text = label->text();
+            } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+                text = button->text();
+            } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+                text = edit->text();
+            }
+            QCOMPARE(text, expected.textKey ? Expected(expected.textKey) : QString());
+        }
+        QVERIFY(appUi.targetEdit->isReadOnly());
+        QVERIFY(!appUi.cancelButton->isEnabled());
+        QVERIFY(appUi.downloadButton->isDefault());
+        QCOMPARE(appUi.historyList->count(), 0);
+        QVERIFY(!appUi.historyList->isSortingEnabled());
+    }
+
+    void missingInput() {
+        auto box = ExpectBox();
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        CheckBox(*box, "enter_link_and_target", QMessageBox::Information, {});
+
+        appUi.urlEdit->setText(BedUrl("/ok/10"));
+        box = ExpectBox();
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        CheckBox(*box, "enter_link_and_target", QMessageBox::Information, {});
+        QVERIFY(!appGlobals.busy);
+        QCOMPARE(Status(), Expected("ready"));
+    }
+
+    // The URL is refused by the worker, not the window: blanks pass the window's check.
+    void refusedUrl() {
+        for (const QString& url : {QString("http://localhost/x"), QString("   ")}) {
+            auto box = ExpectBox();
+            StartWith(url, "refused.bin");
+            QVERIFY(WaitIdle(10000));
+            CheckBox(*box, "enter_valid_https_url", QMessageBox::Critical, {});
+            QCOMPARE(Status(), Expected("failed"));
+            QVERIFY(!QFile::exists(Target("refused.bin")));
+        }
+    }
+
+    // A failure keeps the destination, so Download alone retries it; a success adds its line,
+    // clears the destination, and the next Download asks for one again.
+    void failureRetryAndSuccess() {
+        auto box = ExpectBox();
+        StartWith(BedUrl("/status/404"), "report.final.PDF");
+        QVERIFY(WaitIdle(10000));
+        CheckBox(*box, "server_returned_http", QMessageBox::Critical, "404.");
+        QCOMPARE(Status(), Expected("failed"));
+        QCOMPARE(appUi.targetEdit->text(), Target("report.final.PDF"));
+        QCOMPARE(appUi.historyList->count(), 0);
+
+        appUi.urlEdit->setText(BedUrl("/ok/2048"));
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QVERIFY(WaitIdle(10000));
+        QCOMPARE(Status(), Expected("completed"));
+        QCOMPARE(QFileInfo(Target("report.final.PDF")).size(), 2048);
+        QCOMPARE(appUi.historyList->count(), 1);
+        const QString sep = QString::fromUtf8(expectedEntrySeparator);
+        QCOMPARE(appUi.historyList->item(0)->text(),
+                 "report.final.PDF" + QString::fromUtf8(expectedNameSeparator) + ".PDF" + sep +
+                     Expected("bucket_under_1") + sep + "2048" + Expected("bytes_unit"));
+        QCOMPARE(appUi.targetEdit->text(), QString());
+        QCOMPARE(appUi.urlEdit->text(), BedUrl("/ok/2048"));
+
+        box = ExpectBox();
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        CheckBox(*box, "enter_link_and_target", QMessageBox::Information, {});
+
+        // A second success goes below the first.
+        StartWith(BedUrl("/ok/10"), "second");
+        QVERIFY(WaitIdle(10000));
+        QCOMPARE(appUi.historyList->count(), 2);
+        QVERIFY(appUi.historyList->item(1)->text().startsWith("second"));
+    }
+
+    // Save As proposes download.bin under "All files", asks before it lets an existing file be
+    // chosen, and the download then replaces that file.
+    void overwriteConfirmation() {
+        { std::ofstream(Target("existing.bin").toStdString()) << "old"; }
+        appUi.urlEdit->setText(BedUrl("/ok/1000"));
+        auto dialog = AnswerSaveAs(Target("existing.bin"));
+        QTest::mouseClick(appUi.browseButton, Qt::LeftButton);
+        QVERIFY(dialog->shown);
+        QCOMPARE(QFileInfo(dialog->proposed).fileName(), QString("download.bin"));
+        QCOMPARE(dialog->filters, QStringList{Expected("all_files") + " (*)"});
+        QVERIFY(dialog->askedToReplace);
+        QVERIFY(appGlobals.replaceExisting);
+
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QVERIFY(WaitIdle(10000));
+        QCOMPARE(Status(), Expected("completed"));
+        QCOMPARE(QFileInfo(Target("existing.bin")).size(), 1000);
+
+        // A new name is not a replacement.
+        ChooseTarget(Target("new.bin"));
+        QVERIFY(!appGlobals.replaceExisting);
+    }
+
+    void cancelledDialog() {
+        ChooseTarget(Target("kept.bin"));
+        auto dialog = AnswerSaveAs({});
+        QTest::mouseClick(appUi.browseButton, Qt::LeftButton);
+        QVERIFY(dialog->shown);
+        QCOMPARE(appUi.targetEdit->text(), Target("kept.bin"));
+        QCOMPARE(QString::fromStdString(appGlobals.targetPath), Target("kept.bin"));
+    }
+
+    // With a Content-Length the total shows from the first tick after it arrived; Cancel then
+    // holds "Cancelling…" until the outcome, with no progress text in between.
+    void progressWithTotalAndCancel() {
+        StartWith(BedUrl("/paced/2000000?ms=100"), "paced.bin");
+        QCOMPARE(Status(), Expected("connecting"));
+        QVERIFY(!appUi.downloadButton->isEnabled());
+        QVERIFY(appUi.cancelButton->isEnabled());
+        const QRegularExpression withTotal(
+            "^" + QRegularExpression::escape(Expected("received_prefix")) +
+            "[1-9][0-9]* / 2000000" + QRegularExpression::escape(Expected("bytes_unit")) + "$");
+        QTRY_VERIFY_WITH_TIMEOUT(withTotal.match(Status()).hasMatch(), 10000);
+
+        QTest::mouseClick(appUi.cancelButton, Qt::LeftButton);
+        QCOMPARE(Status(), Expected("cancelling"));
+        QStringList seen;
+        while (appGlobals.busy) {
+            seen << Status();
+            QTest::qWait(5);
+        }
+        seen.removeDuplicates();
+        QCOMPARE(seen, QStringList{Expected("cancelling")});
+        QCOMPARE(Status(), Expected("cancelled"));
+        QCOMPARE(appUi.historyList->count(), 0);
+        QVERIFY(QDir(directory).isEmpty());
+        // The destination stays for another try.
+        QCOMPARE(appUi.targetEdit->text(), Target("paced.bin"));
+    }
+
+    // Without a Content-Length there is no total. While busy, Browse and Download are refused,
+    // whether pressed or asked for by their commands.
+    void progressWithoutTotalAndRefusals() {
+        StartWith(BedUrl("/chunked/2000000?ms=100"), "chunked.bin");
+        QTRY_VERIFY_WITH_TIMEOUT(Status().startsWith(Expected("received_prefix")) &&
+                                     !Status().startsWith(Progress("0")),
+                                 10000);
+        QVERIFY2(!Status().contains(" / "), qPrintable(Status()));
+        QVERIFY(Status().endsWith(Expected("bytes_unit")));
+
+        QVERIFY(!appUi.urlEdit->isEnabled());
+        QVERIFY(!appUi.browseButton->isEnabled());
+        bool modalSeen = false;
+        QTimer* watch = OnNextModal([&modalSeen](QWidget* modal) {
+            modalSeen = true;
+            modal->close();
+            return true;
+        });
+        OnBrowseCommand();
+        OnDownloadCommand();
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QTest::qWait(300);
+        delete watch;
+        QVERIFY(!modalSeen);
+        QVERIFY2(Status() != Expected("connecting"), "a second download started");
+        QVERIFY(appGlobals.bytesReceived.load() > 0);
+
+        OnCancelCommand();
+        QVERIFY(WaitIdle(10000));
+        QCOMPARE(Status(), Expected("cancelled"));
+        // Cancel while idle does nothing.
+        OnCancelCommand();
+        QCOMPARE(Status(), Expected("cancelled"));
+    }
+
+    // Closing while busy cancels and stops all input; the window goes only once the outcome has
+    // been shown, whatever it is.
+    void closeWhileBusy_data() {
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("cancelled") << "cancelled";
+        QTest::newRow("succeeded") << "succeeded";
+        QTest::newRow("failed") << "failed";
+    }
+    void closeWhileBusy() {
+        QFETCH(QString, outcome);
+        if (outcome == "cancelled") {
+            StartWith(BedUrl("/paced/2000000?ms=100"), "closing.bin");
+        } else {
+            // An outcome the cancellation came too late for: the worker is played by the test.
+            appGlobals.targetPath = Target("closing.bin").toStdString();
+            SetBusy(true);
+        }
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QVERIFY(!window->isEnabled());
+        QVERIFY(appGlobals.cancelRequested.load());
+        QCOMPARE(Status(), Expected("cancelling"));
+        // Closing again repeats the same steps.
+        QVERIFY(!window->close());
+
+        std::shared_ptr<Box> box;
+        if (outcome != "cancelled") {
+            auto* result = new DownloadOutcome;
+            result->targetPath = appGlobals.targetPath;
+            if (outcome == "succeeded") {
+                result->succeeded = true;
+                result->bytesWritten = 5;
+            } else {
+                result->errorText = "Error 5";
+                box = ExpectBox();
+            }
+            QVERIFY(PostDownloadDone(window.get(), result));
+            QVERIFY(window->isVisible());
+        }
+        QVERIFY(WaitIdle(15000));
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 5000);
+        if (outcome == "cancelled") {
+            QCOMPARE(Status(), Expected("cancelled"));
+            QVERIFY(QDir(directory).isEmpty());
+        } else if (outcome == "succeeded") {
+            QCOMPARE(Status(), Expected("completed"));
+            QCOMPARE(appUi.historyList->count(), 1);
+        } else {
+            QCOMPARE(Status(), Expected("failed"));
+            QVERIFY(box->shown);
+            QVERIFY2(!box->windowClosedMeanwhile, "the window closed before its error box");
+            QCOMPARE(box->text, QString("Error 5"));
+        }
+    }
+
+    // Tab walks URL, Browse, Download and skips the disabled Cancel; Enter presses the focused
+    // button and means Download anywhere else. The keyboard follows the controls that are
+    // enabled and comes back when the download ends.
+    void enterAndFocus() {
+        QCOMPARE(Focus(), appUi.urlEdit);
+        QTest::keyClick(window.get(), Qt::Key_Tab);
+        QCOMPARE(Focus(), appUi.browseButton);
+        QTest::keyClick(window.get(), Qt::Key_Tab);
+        QCOMPARE(Focus(), appUi.downloadButton);
+        QTest::keyClick(window.get(), Qt::Key_Tab);
+        QCOMPARE(Focus(), appUi.urlEdit);
+
+        // Enter in the list, with nothing chosen: Download's information box.
+        appUi.historyList->setFocus();
+        auto box = ExpectBox();
+        QTest::keyClick(appUi.historyList, Qt::Key_Return);
+        CheckBox(*box, "enter_link_and_target", QMessageBox::Information, {});
+
+        // Enter on Browse opens Save As; the focus is back on Browse afterwards.
+        appUi.browseButton->setFocus();
+        auto dialog = AnswerSaveAs(Target("keys.bin"));
+        QTest::keyClick(appUi.browseButton, Qt::Key_Return);
+        QVERIFY(dialog->shown);
+        QTRY_COMPARE(Focus(), appUi.browseButton);
+
+        // Enter in the URL box starts the download; the keyboard moves to Cancel.
+        appUi.urlEdit->setFocus();
+        QTest::keyClicks(appUi.urlEdit, BedUrl("/paced/2000000?ms=100"));
+        QTest::keyClick(appUi.urlEdit, Qt::Key_Return);
+        QVERIFY(appGlobals.busy);
+        QCOMPARE(Focus(), appUi.cancelButton);
+        QVERIFY(Focus()->isEnabled());
+
+        // Enter on Cancel cancels; afterwards the URL box has the keyboard again.
+        QTest::keyClick(appUi.cancelButton, Qt::Key_Return);
+        QCOMPARE(Status(), Expected("cancelling"));
+        QVERIFY(WaitIdle(10000));
+        QCOMPARE(Status(), Expected("cancelled"));
+        QCOMPARE(Focus(), appUi.urlEdit);
+
+        // The error box gives the keyboard back to where it was.
+        appUi.urlEdit->setText(BedUrl("/status/500"));
+        appUi.downloadButton->setFocus();
+        box = ExpectBox();
+        QTest::keyClick(appUi.downloadButton, Qt::Key_Return);
+        QVERIFY(WaitIdle(10000));
+        CheckBox(*box, "server_returned_http", QMessageBox::Critical, "500.");
+        QTRY_COMPARE(Focus(), appUi.downloadButton);
+    }
+};
+
+int main(int argc, char** argv) {
+    // Qt's own Save As dialog, which the test can answer, also where a desktop offers another.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QApplication application(argc, argv);
+    Journey journey;
+    return QTest::qExec(&journey, argc, argv);
+}
+
+#include "journey_test.moc"
