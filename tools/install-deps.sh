@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building (and, with "test", testing) Quillmere needs, but only
-# those that are missing. Usage: tools/install-deps.sh build|test|release
+# those that are missing. Usage: tools/install-deps.sh build|test|release|linux (linux: only what the
+# native Linux edition needs to be built and started)
 set -euo pipefail
 
 build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
@@ -8,9 +9,11 @@ build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 
 test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode
                locales util-linux)
 release_packages=(python3 osslsigncode)
+linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in
+    linux) packages=("${linux_packages[@]}") ;;
     test) packages+=("${test_packages[@]}") ;;
     release) packages+=("${release_packages[@]}") ;;
 esac

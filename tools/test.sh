@@ -9,10 +9,10 @@ build_dir=${QUILLMERE_BUILD_DIR:-$source_dir/build}
 linux_build_dir=${QUILLMERE_LINUX_BUILD_DIR:-$source_dir/build-linux}
 
 "$source_dir/tools/install-deps.sh" test
-cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
       -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$build_dir" -j"$(nproc)"
-cmake -S "$source_dir" -B "$linux_build_dir" -DCMAKE_BUILD_TYPE=Release
+cmake -S "$source_dir" -B "$linux_build_dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
 cmake --build "$linux_build_dir" -j"$(nproc)"
 
 # Both suites run even when the first fails; the run fails if either did.
