@@ -5,11 +5,13 @@
 set -euo pipefail
 
 build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-                wine wine64 fonts-wine g++ pkg-config libcurl4-openssl-dev qt6-base-dev)
+                wine wine64 fonts-wine g++ pkg-config libcurl4-openssl-dev qt6-base-dev
+                qt6-translations-l10n)
 test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode
                locales util-linux)
 release_packages=(python3 osslsigncode)
-linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev)
+linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev
+                qt6-translations-l10n)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in

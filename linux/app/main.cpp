@@ -3,6 +3,8 @@
 #include <memory>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QWidget>
 
 #include "app/main_window.h"
@@ -12,6 +14,13 @@ int main(int argc, char** argv) {
     // Before any window or worker exists; it never changes during the run.
     appGlobals.russianUi = RussianUiFromEnvironment();
     QApplication application(argc, argv);
+    // Qt's own words (the Save As dialog, its question before replacing a file) in the program's
+    // language rather than the locale's; without the translation they stay English.
+    QTranslator qtTexts;
+    if (appGlobals.russianUi && qtTexts.load(QStringLiteral("qtbase_ru"),
+                                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtTexts);
+    }
     std::unique_ptr<QWidget> window(CreateMainWindow());
     window->show();
     application.exec();
