@@ -89,13 +89,29 @@ set_target_properties(linux_journey_tests PROPERTIES AUTOMOC ON)
 target_include_directories(linux_journey_tests PRIVATE ${PROJECT_SOURCE_DIR}
                            ${PROJECT_SOURCE_DIR}/linux ${CMAKE_CURRENT_BINARY_DIR})
 target_link_libraries(linux_journey_tests PRIVATE quillmere_window Qt6::Test)
+# The same journey with the window, the engine and the core built with the sanitizers: the
+# outcome's hand-over between the threads, and who frees it, under AddressSanitizer and
+# LeakSanitizer.
+add_executable(linux_journey_tests_sanitized ${CMAKE_CURRENT_LIST_DIR}/journey_test.cpp
+    ${CMAKE_CURRENT_BINARY_DIR}/journey_expected.h ${QUILLMERE_LINUX_APP_SOURCES}
+    ${QUILLMERE_LINUX_ENGINE_SOURCES} ${quillmere_core_sources})
+set_target_properties(linux_journey_tests_sanitized PROPERTIES AUTOMOC ON)
+target_include_directories(linux_journey_tests_sanitized PRIVATE ${PROJECT_SOURCE_DIR}
+                           ${PROJECT_SOURCE_DIR}/linux ${CMAKE_CURRENT_BINARY_DIR})
+target_compile_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE} -O1 -g)
+target_link_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE})
+target_link_libraries(linux_journey_tests_sanitized PRIVATE Qt6::Widgets Qt6::Test PkgConfig::CURL)
 foreach(language en ru)
-    add_test(NAME linux.journey.${language}
-             COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh ${CMAKE_BINARY_DIR}/linux-bed-journey-${language}
-                     $<TARGET_FILE:linux_journey_tests>)
-    set_tests_properties(linux.journey.${language} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANGUAGE=${language};LC_ALL=C.UTF-8"
-        PASS_REGULAR_EXPRESSION "Totals: [1-9][0-9]* passed, 0 failed"
-        FAIL_REGULAR_EXPRESSION "FAIL!"
-        TIMEOUT 300)
+    foreach(variant "" _sanitized)
+        set(name linux.journey.${language}${variant})
+        add_test(NAME ${name}
+                 COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh
+                         ${CMAKE_BINARY_DIR}/linux-bed-journey-${language}${variant}
+                         $<TARGET_FILE:linux_journey_tests${variant}>)
+        set_tests_properties(${name} PROPERTIES
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANGUAGE=${language};LC_ALL=C.UTF-8;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp"
+            PASS_REGULAR_EXPRESSION "Totals: [1-9][0-9]* passed, 0 failed"
+            FAIL_REGULAR_EXPRESSION "FAIL!|ERROR: .*Sanitizer|runtime error"
+            TIMEOUT 300)
+    endforeach()
 endforeach()
