@@ -5,7 +5,10 @@
 # Russian locale for the system's Russian error texts. Everything ends with the run: the namespace
 # takes its mounts with it, and the server is stopped by its pid. Needs root and /dev/fuse.
 #
-# Usage: bed.sh BED_DIR PROGRAM [ARGS...]
+# Usage: bed.sh [--x11] BED_DIR PROGRAM [ARGS...]
+# With --x11 the program draws on a real X server of its own: an Xvfb display started for this run
+# (on the first free display number, which Xvfb itself picks) with Qt's X11 platform, stopped by its
+# pid at the end.
 # Inside, the program sees QM_BED_DIR, QM_HTTPS_PORT, QM_PORT_SELFSIGNED, QM_REQUEST_LOG,
 # QM_NTFS_MOUNT and QM_NTFS_REMOUNT (a command: "$QM_NTFS_REMOUNT windows|xattr" mounts the NTFS
 # volume again with that streams interface).
@@ -21,6 +24,11 @@ if [ "${QM_LINUX_BED_INSIDE:-}" != 1 ]; then
     exec unshare --mount --propagation private env QM_LINUX_BED_INSIDE=1 "$0" "$@"
 fi
 
+x11=
+if [ "${1:-}" = --x11 ]; then
+    x11=1
+    shift
+fi
 bed=$1
 shift
 mkdir -p "$bed"
@@ -81,9 +89,12 @@ rm -f "$bed/ports.txt"
     --listen "selfsigned:0:$certs/selfsigned.pem:$certs/selfsigned.key" \
     </dev/null >>"$log" 2>&1 &
 server=$!
+xvfb=
 finish() {
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
+    for pid in $server $xvfb; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     fusermount -u "$bed/ntfs" 2>/dev/null || umount "$bed/ntfs" 2>/dev/null || true
 }
 trap finish EXIT
@@ -93,6 +104,22 @@ for _ in $(seq 1 200); do
 done
 [ -f "$bed/ports.txt" ] || { cat "$log"; echo "bed: the HTTPS server did not start" >&2; exit 1; }
 port_of() { awk -v n="$1" '$1 == n { print $2 }' "$bed/ports.txt"; }
+
+if [ -n "$x11" ]; then
+    # Xvfb writes the display's number once it accepts clients.
+    rm -f "$bed/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$bed/display" </dev/null \
+        >>"$log" 2>&1 &
+    xvfb=$!
+    for _ in $(seq 1 200); do
+        if grep -q '^[0-9]' "$bed/display" 2>/dev/null || ! kill -0 "$xvfb" 2>/dev/null; then
+            break
+        fi
+        sleep 0.05
+    done
+    grep -q '^[0-9]' "$bed/display" || { cat "$log"; echo "bed: Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=:$(head -n1 "$bed/display") QT_QPA_PLATFORM=xcb
+fi
 
 # No proxy of the caller's may come between the program and the bed's server.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY

@@ -2,8 +2,9 @@
 // the program builds it, driven with Qt Test's keys and clicks, and its downloads go through the
 // real engine to the bed's HTTPS server. Modal boxes and the Save As dialog are answered from a
 // timer inside their own event loops, as a user would answer them. The language is the one the
-// environment names, so the same cases run in English and in Russian. UI thread only, except the
-// engine's worker.
+// environment names, so the same cases run in English and in Russian. Run on a real X display with
+// QM_SCREENSHOT_DIR set, it also pictures the window at four moments of its cases for the README.
+// UI thread only, except the engine's worker.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 
@@ -72,6 +74,27 @@ QTimer* OnNextModal(std::function<bool(QWidget*)> answer, QWidget* besides = nul
     return timer;
 }
 
+// With QM_SCREENSHOT_DIR set, saves what the display shows of the main window (united with
+// `over`, a box above it) as linux-NAME-LANGUAGE.png there: the X server's own pixels, read back
+// once the last paint has reached it.
+void Screenshot(const char* name, QWidget* over = nullptr) {
+    const QString folder = qEnvironmentVariable("QM_SCREENSHOT_DIR");
+    if (folder.isEmpty()) {
+        return;
+    }
+    QVERIFY(QDir().mkpath(folder));
+    QRect area = appUi.window->frameGeometry();
+    if (over != nullptr) {
+        QVERIFY(QTest::qWaitForWindowExposed(over));
+        area |= over->frameGeometry();
+    }
+    QTest::qWait(300);
+    const QPixmap shot =
+        appUi.window->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    const QString path = QString("%1/linux-%2-%3.png").arg(folder, name, russian ? "ru" : "en");
+    QVERIFY2(!shot.isNull() && shot.save(path), qPrintable(path));
+}
+
 struct Box {
     bool shown = false;
     QString caption;
@@ -81,10 +104,11 @@ struct Box {
     bool windowClosedMeanwhile = false;
 };
 
-// The next message box, read and closed with its OK button.
-std::shared_ptr<Box> ExpectBox() {
+// The next message box, read (and with `screenshot`, pictured over the window) and closed with its
+// OK button.
+std::shared_ptr<Box> ExpectBox(const char* screenshot = nullptr) {
     auto box = std::make_shared<Box>();
-    OnNextModal([box](QWidget* modal) {
+    OnNextModal([box, screenshot](QWidget* modal) {
         auto* messageBox = qobject_cast<QMessageBox*>(modal);
         if (messageBox == nullptr) {
             return false;
@@ -95,6 +119,9 @@ std::shared_ptr<Box> ExpectBox() {
         box->icon = messageBox->icon();
         box->buttons = static_cast<int>(messageBox->buttons().size());
         box->windowClosedMeanwhile = !appUi.window->isVisible();
+        if (screenshot != nullptr) {
+            Screenshot(screenshot, messageBox);
+        }
         messageBox->button(QMessageBox::Ok)->click();
         return true;
     });
@@ -218,7 +245,7 @@ class Journey : public QObject {
 
         window.reset(CreateMainWindow());
         window->show();
-        QApplication::setActiveWindow(window.get());
+        window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
 
@@ -266,6 +293,7 @@ class Journey : public QObject {
         QVERIFY(!appUi.cancelButton->isEnabled());
         QVERIFY(appUi.downloadButton->isDefault());
         QCOMPARE(appUi.historyList->count(), 0);
+        Screenshot("main-window");
     }
 
     void missingInput() {
@@ -296,7 +324,7 @@ class Journey : public QObject {
     // A failure keeps the destination, so Download alone retries it; a success adds its line,
     // clears the destination, and the next Download asks for one again.
     void failureRetryAndSuccess() {
-        auto box = ExpectBox();
+        auto box = ExpectBox("error-box");
         StartWith(BedUrl("/status/404"), "report.final.PDF");
         QVERIFY(WaitIdle(10000));
         CheckBox(*box, "server_returned_http", QMessageBox::Critical, "404.");
@@ -326,6 +354,7 @@ class Journey : public QObject {
         QVERIFY(WaitIdle(10000));
         QCOMPARE(appUi.historyList->count(), 2);
         QVERIFY(appUi.historyList->item(1)->text().startsWith("a-second"));
+        Screenshot("session-list");
     }
 
     // Save As proposes download.bin under "All files", asks before it lets an existing file be
@@ -372,6 +401,7 @@ class Journey : public QObject {
             "^" + QRegularExpression::escape(Expected("received_prefix")) +
             "[1-9][0-9]* / 2000000" + QRegularExpression::escape(Expected("bytes_unit")) + "$");
         QTRY_VERIFY_WITH_TIMEOUT(withTotal.match(Status()).hasMatch(), 10000);
+        Screenshot("downloading");
 
         QTest::mouseClick(appUi.cancelButton, Qt::LeftButton);
         QCOMPARE(Status(), Expected("cancelling"));

@@ -114,4 +114,15 @@ foreach(language en ru)
             FAIL_REGULAR_EXPRESSION "FAIL!|ERROR: .*Sanitizer|runtime error"
             TIMEOUT 300)
     endforeach()
+    # The same journey once more on a real X server (a private Xvfb, Qt's X11 platform, no window
+    # manager), which also takes the README's screenshots of the Linux window.
+    add_test(NAME linux.screens.${language}
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --x11
+                     ${CMAKE_BINARY_DIR}/linux-bed-screens-${language}
+                     $<TARGET_FILE:linux_journey_tests>)
+    set_tests_properties(linux.screens.${language} PROPERTIES
+        ENVIRONMENT "QM_SCREENSHOT_DIR=${CMAKE_CURRENT_BINARY_DIR}/ui-out;LANGUAGE=${language};LC_ALL=C.UTF-8"
+        PASS_REGULAR_EXPRESSION "Totals: [1-9][0-9]* passed, 0 failed"
+        FAIL_REGULAR_EXPRESSION "FAIL!"
+        TIMEOUT 300)
 endforeach()
