@@ -8,6 +8,8 @@ Browse, the Save As dialog, Download, Cancel); the driver's recorder logs, insid
 process, the moment each status text is set, which times the program's own work. The bench
 observer (qmbench_observer.exe) times WM_NULL round trips, reads memory counters and times
 start-ups; the bare WinHTTP loop (qmbench_winhttp_loop.exe) is the yardstick for throughput.
+The native Linux edition runs in the same rounds (linux_edition.py), against curl writing to the
+same disk.
 
 Environment: the bed's (WINEPREFIX, DISPLAY, QM_HTTPS_PORT, QM_CA_PEM, ...) plus QM_APP,
 QM_DRIVER, QM_UI_OUT, QM_BENCH_DIR (the folder of the bench programs) and QM_BENCH_NGINX_PORT
@@ -29,6 +31,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "ui"))
 
+import linux_edition as linux  # noqa: E402
 import qmui  # noqa: E402
 
 GIB = 1 << 30
@@ -226,10 +229,18 @@ def throughput(driver, server, rounds):
     results = []
     for r in range(rounds):
         row = {}
-        # The program and the writing loop alternate which goes first.
+        # The program and the writing loop alternate which goes first, and so do the Linux
+        # edition and curl writing to the same disk.
         pair = ["program", "loop"] if r % 2 == 0 else ["loop", "program"]
-        for who in pair + ["discard", "curl"]:
-            if who == "program":
+        linux_pair = ["linux", "curl_fsync"] if r % 2 == 0 else ["curl_fsync", "linux"]
+        for who in pair + ["discard", "curl"] + (linux_pair if linux.available() else []):
+            if who == "linux":
+                remove_work_files()
+                row["linux"] = linux.download(server["big"], BIG, WORK_LINUX)
+            elif who == "curl_fsync":
+                remove_work_files()
+                row["curl_fsync"] = linux.curl_fsync(server["big"], BIG, CA_PEM, WORK_LINUX)
+            elif who == "program":
                 row["program"] = program_download(driver, server["big"], BIG)
             elif who == "loop":
                 row["loop"] = loop_download(server["big"], write=True)
@@ -241,6 +252,10 @@ def throughput(driver, server, rounds):
             "curl %.0f ms, ratio %.3f" % (r + 1, row["program"]["ms"], row["loop"],
                                           row["discard"], row["curl"],
                                           row["loop"] / row["program"]["ms"]))
+        if "linux" in row:
+            log("round %d: Linux edition %.0f ms, curl -o + fsync %.0f ms, ratio %.3f, peak RSS "
+                "%.1f MiB" % (r + 1, row["linux"]["ms"], row["curl_fsync"],
+                              row["curl_fsync"] / row["linux"]["ms"], mib(row["linux"]["peak"])))
         results.append(row)
     return results
 
@@ -251,6 +266,11 @@ def small_downloads(driver, server, rounds):
         results.append(program_download(driver, server["small"], SMALL))
         log("10 MiB download %d: peak working set %.1f MiB" % (
             r + 1, mib(results[-1]["after"]["peak_working_set"])))
+        if linux.available():
+            remove_work_files()
+            results[-1]["linux"] = linux.download(server["small"], SMALL, WORK_LINUX)
+            log("10 MiB download %d, Linux edition: peak RSS %.1f MiB" % (
+                r + 1, mib(results[-1]["linux"]["peak"])))
     return results
 
 
@@ -272,8 +292,23 @@ def responsiveness(driver, server, rounds):
         outside = [t for t, text in changes
                    if text.startswith(RECEIVED) and not text.startswith(RECEIVED + "0 ")]
         run["outside_spacing"] = [b - a for a, b in zip(outside, outside[1:])]
+        if linux.available():
+            remove_work_files()
+            run["linux"] = linux_responsiveness(server, r)
         results.append(run)
     return results
+
+
+def linux_responsiveness(server, r):
+    run = linux.download(server["big"], BIG, WORK_LINUX, ping_ms=10)
+    begin = run["changes"][0][0]
+    latencies = [ms for t, ms in run["samples"] if t >= begin]
+    log("responsiveness run %d, Linux edition: %d round trips during %.0f ms, p50 %.2f ms, "
+        "p99 %.2f ms, max %.2f ms" % (r + 1, len(latencies), run["ms"] - begin,
+                                      percentile(latencies, 50), percentile(latencies, 99),
+                                      max(latencies)))
+    run["latencies"] = latencies
+    return run
 
 
 def cancellations(driver, server, trials):
@@ -319,7 +354,11 @@ def startup(rounds):
     ratios = [a / b for a, b in zip(answer["a"], answer["b"])]
     log("start-up: program %s ms, minimal %s ms" % (
         [round(x) for x in answer["a"]], [round(x) for x in answer["b"]]))
-    return {"program": answer["a"], "minimal": answer["b"], "ratios": ratios}
+    result = {"program": answer["a"], "minimal": answer["b"], "ratios": ratios}
+    if linux.available():
+        result["x11"] = linux.startups(rounds, qmui.APP, qmui.wine_env("C.UTF-8"), log)
+        result["x11"]["linux_app_bytes"] = os.path.getsize(linux.APP)
+    return result
 
 
 def executable_size():
@@ -420,7 +459,7 @@ def report(m, server_name, server_figures, through, small, resp, cancel, start, 
             "%.0f / %.0f / %.0f ms" % (percentile(outside, 1), percentile(outside, 50),
                                        percentile(outside, 99)), "", None)
 
-    cancel_ms = [c["ms"] for c in cancel]
+    cancel_ms = [c["ms"] for c in cancel if not c.get("linux")]
     chunk_ms = CHUNK * program_ms / BIG
     bound = TICK_MS + chunk_ms
     p95 = percentile(cancel_ms, 95)
@@ -451,7 +490,79 @@ def report(m, server_name, server_figures, through, small, resp, cancel, start, 
     out.append("Server choice (median ms for 1 GiB; curl / WinHTTP loop discarding): " + ", ".join(
         "%s %.0f / %.0f" % (name, statistics.median(f["curl"]), statistics.median(f["loop"]))
         for name, f in server_figures.items()))
+    if any("linux" in r for r in through):
+        out += ["", "The native Linux edition (Qt 6 on the real X11 platform under Xvfb, libcurl), "
+                "same run, server and disk:", ""]
+        out += linux_rows(through, small, resp, cancel, start)
     return "\n".join(out)
+
+
+def linux_rows(through, small, resp, cancel, start):
+    rows = []
+
+    def row(what, figure, target="", ok=None):
+        rows.append((what, figure, target, "" if ok is None else verdict(ok)))
+
+    rate = lambda ms: "%.0f MiB/s" % (1024 * 1000.0 / ms)  # noqa: E731
+    paired = [r for r in through if "linux" in r]
+    ratios = [r["curl_fsync"] / r["linux"]["ms"] for r in paired]
+    ratio = statistics.median(ratios)
+    linux_ms = statistics.median(r["linux"]["ms"] for r in paired)
+    curl_ms = statistics.median(r["curl_fsync"] for r in paired)
+    wine_ms = statistics.median(r["program"]["ms"] for r in paired)
+    row("Throughput, 1 GiB: Linux edition / curl -o FILE + fsync, same disk (median of %d)"
+        % len(ratios), "%.3f (%.2f-%.2f)" % (ratio, min(ratios), max(ratios)), ">= 0.9",
+        ratio >= 0.9)
+    row("  Linux edition (click to \"Download completed.\")", "%.0f ms, %s" % (
+        linux_ms, rate(linux_ms)))
+    row("  curl -o FILE, then fsync", "%.0f ms, %s" % (curl_ms, rate(curl_ms)))
+    row("  Windows edition under Wine, same rounds", "%.0f ms, %s" % (wine_ms, rate(wine_ms)))
+
+    peak_small = statistics.median(r["linux"]["peak"] for r in small if "linux" in r)
+    peak_big = statistics.median(r["linux"]["peak"] for r in paired)
+    growth = peak_big - peak_small
+    row("Peak resident memory (VmHWM), 10 MiB / 1 GiB download",
+        "%.1f / %.1f MiB (%+.2f MiB)" % (mib(peak_small), mib(peak_big), mib(growth)),
+        "no growth (< 1 MiB)", growth < 1 << 20)
+
+    latencies = [x for r in resp if "linux" in r for x in r["linux"]["latencies"]]
+    p99 = percentile(latencies, 99)
+    row("Window's answer to a blocking call every 10 ms during 1 GiB, p50 / p99 / max (%d)"
+        % len(latencies), "%.2f / %.2f / %.2f ms" % (percentile(latencies, 50), p99,
+                                                      max(latencies)), "p99 < 20 ms", p99 < 20)
+    spacing = []
+    for run in [r["linux"] for r in paired] + [r["linux"] for r in resp if "linux" in r]:
+        times = [t for t, text in run["changes"] if text.startswith(RECEIVED)]
+        spacing += [b - a for a, b in zip(times, times[1:])]
+    if spacing:
+        row("Status-line updates, spacing p1 / p50 / p99 (%d, read every 1 ms)" % len(spacing),
+            "%.0f / %.0f / %.0f ms" % (percentile(spacing, 1), percentile(spacing, 50),
+                                       percentile(spacing, 99)), "250 ms")
+
+    cancel_ms = [c["ms"] for c in cancel if c.get("linux")]
+    if cancel_ms:
+        row("Cancel to \"Download cancelled.\" while data flows, p50 / p95 / max (%d)"
+            % len(cancel_ms), "%.0f / %.0f / %.0f ms" % (
+                percentile(cancel_ms, 50), percentile(cancel_ms, 95), max(cancel_ms)))
+
+    x11 = start.get("x11")
+    if x11:
+        ratios = [a / b for a, b in zip(x11["linux"], x11["minimal"])]
+        row("Start-up to mapped window: Linux edition / minimal Qt window with a label "
+            "(median of %d)" % len(ratios), "%.2f (%.0f ms / %.0f ms)" % (
+                statistics.median(ratios), statistics.median(x11["linux"]),
+                statistics.median(x11["minimal"])))
+        row("  Windows edition under Wine, timed the same way",
+            "%.0f ms" % statistics.median(x11["wine"]))
+        row("Executable size (dynamically linked to Qt and libcurl)",
+            "%d bytes" % x11["linux_app_bytes"])
+
+    widths = [max(len(r[i]) for r in rows + [("Figure", "Value", "Target", "")])
+              for i in range(4)]
+    line = lambda cells: "| " + " | ".join(  # noqa: E731
+        c.ljust(w) for c, w in zip(cells, widths)) + " |"
+    return [line(("Figure", "Value", "Target", "")),
+            "|" + "|".join("-" * (w + 2) for w in widths) + "|"] + [line(r) for r in rows]
 
 
 def render(results):
@@ -512,6 +623,13 @@ def main():
         resp = responsiveness(driver, server, args.ping_rounds)
         log("cancel latency, %d trials" % args.cancel_trials)
         cancel = cancellations(driver, server, args.cancel_trials)
+        if linux.available():
+            log("cancel latency, Linux edition, %d trials" % args.cancel_trials)
+            remove_work_files()
+            for trial in linux.cancellations(server["big"], args.cancel_trials, WORK_LINUX):
+                cancel.append(dict(trial, linux=True))
+                log("cancel, Linux edition: %d ms (last progress shown: %s)" % (
+                    trial["ms"], trial["last_progress"]))
     finally:
         driver.close()
     results = {"machine": m, "server": server_name, "servers": server_figures,

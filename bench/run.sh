@@ -1,12 +1,15 @@
 #!/bin/bash
-# Quillmere's benchmarks in one command: installs what is missing, builds the program, the UI test
+# Quillmere's benchmarks in one command: installs what is missing, builds both editions, the UI test
 # driver and the bench programs, sets up a test bed of its own (Wine prefix trusting a throwaway CA,
 # Xvfb, the bed's HTTPS server) plus an nginx on 127.0.0.1 with the bed's certificate, runs
-# bench/bench.py, prints the table and tears everything down again.
+# bench/bench.py, prints the table and tears everything down again. The native Linux edition runs
+# in a mount namespace of its own where the system's certificate bundle also holds the bed's CA,
+# as in the Linux tests; nothing outside the run trusts it.
 #
 # Usage: bench/run.sh [BUILD_DIR] [-- BENCH_OPTIONS...]
-#   BUILD_DIR   default: build/ in the source tree; configured as a Release build with the tests
-#               when it has not been configured yet
+#   BUILD_DIR   the Windows edition's build, default: build/ in the source tree; configured as a
+#               Release build with the tests when it has not been configured yet. The Linux
+#               edition is built in BUILD_DIR-linux (a Release build without the tests).
 #   BENCH_OPTIONS are passed to bench.py (--rounds N, --cancel-trials N, ...)
 # The table and the raw figures land in BUILD_DIR/bench-out (report.txt, results.json).
 
@@ -30,7 +33,7 @@ say() { printf 'bench: %s\n' "$*"; }
 
 # ---- packages -------------------------------------------------------------------------------
 "$SRC/tools/install-deps.sh" test
-for package in nginx-light curl; do
+for package in nginx-light curl libx11-dev; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' &&
         ! { [ "$package" = nginx-light ] && command -v nginx >/dev/null; }; then
         say "installing $package"
@@ -57,6 +60,17 @@ DRIVER=$(find_built qmdriver.exe)
 TRUSTCA=$(find_built trustca.exe)
 BENCH_BIN=$(dirname "$(find_built qmbench_observer.exe)")
 for f in "$APP" "$DRIVER" "$TRUSTCA" "$BENCH_BIN/qmbench_winhttp_loop.exe"; do
+    [ -f "$f" ] || { echo "bench: $f was not built" >&2; exit 1; }
+done
+
+LINUX_BUILD=${BUILD}-linux
+if [ ! -f "$LINUX_BUILD/CMakeCache.txt" ]; then
+    cmake -S "$SRC" -B "$LINUX_BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+fi
+cmake --build "$LINUX_BUILD" -j"$(nproc)" --target quillmere qmbench
+LINUX_APP=$LINUX_BUILD/quillmere
+LINUX_BENCH_BIN=$LINUX_BUILD/bench/linux
+for f in "$LINUX_APP" "$LINUX_BENCH_BIN/qmbench_linux_window" "$LINUX_BENCH_BIN/qmbench_x11_startup"; do
     [ -f "$f" ] || { echo "bench: $f was not built" >&2; exit 1; }
 done
 
@@ -131,7 +145,12 @@ else
 fi
 
 # ---- run ------------------------------------------------------------------------------------
-timeout 2400 "$SRC/tests/bed/in_bed.sh" "$BED" env \
+# The bed's CA joins the system bundle that libcurl reads, inside this run's mount namespace only.
+cat /etc/ssl/certs/ca-certificates.crt "$QM_CA_PEM" >"$BED/ca-bundle.crt"
+timeout 3600 unshare --mount --propagation private \
+    sh -c 'mount --bind "$0" /etc/ssl/certs/ca-certificates.crt && shift && exec "$@"' \
+    "$BED/ca-bundle.crt" - "$SRC/tests/bed/in_bed.sh" "$BED" env \
     QM_APP="$APP" QM_DRIVER="$DRIVER" QM_UI_OUT="$OUT/wine-logs" QM_BENCH_DIR="$BENCH_BIN" \
+    QM_LINUX_APP="$LINUX_APP" QM_LINUX_BENCH_DIR="$LINUX_BENCH_BIN" \
     QM_BENCH_NGINX_PORT="$NGINX_PORT" PYTHONDONTWRITEBYTECODE=1 \
     "$PY" "$SRC/bench/bench.py" --out "$OUT" --build-type "$BUILD_TYPE" "$@"

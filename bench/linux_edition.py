@@ -1,0 +1,110 @@
+"""The Linux edition's part of the benchmarks (Python 3 standard library only), used by bench.py in
+the same run, on the same server and the same disk as the Windows edition under Wine.
+
+The program's own window is driven in process by qmbench_linux_window (the window exactly as the
+program builds it, on the bed's X server), which times the status texts and round trips into the
+UI thread. Start-ups of the Linux edition, a minimal Qt window and the Windows edition under Wine
+are all timed by one X11 observer (qmbench_x11_startup), to the moment their window is mapped.
+
+Environment: QM_LINUX_BENCH_DIR (the folder of the Linux bench programs), QM_LINUX_APP (the Linux
+edition's executable), plus the bed's DISPLAY and QM_CA_PEM. The Linux edition trusts the bed's CA
+because bench/run.sh runs everything in a mount namespace whose system bundle also holds it."""
+
+import json
+import os
+import subprocess
+import time
+
+BENCH_DIR = os.environ.get("QM_LINUX_BENCH_DIR", "")
+APP = os.environ.get("QM_LINUX_APP", "")
+WINDOW = os.path.join(BENCH_DIR, "qmbench_linux_window")
+MINIMAL = os.path.join(BENCH_DIR, "qmbench_linux_minimal_window")
+STARTUP = os.path.join(BENCH_DIR, "qmbench_x11_startup")
+TITLE = "Quillmere"
+
+
+def available():
+    return bool(BENCH_DIR) and all(os.path.isfile(p) for p in (APP, WINDOW, MINIMAL, STARTUP))
+
+
+def env():
+    e = dict(os.environ)
+    e.update(QT_QPA_PLATFORM="xcb", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    e.pop("LANGUAGE", None)
+    return e
+
+
+def run_json(args, timeout, environment=None):
+    done = subprocess.run(args, env=environment or env(), stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+    lines = [line for line in done.stdout.decode("utf-8", "replace").splitlines()
+             if line.startswith("{")]
+    if not lines:
+        raise RuntimeError("%s printed nothing (exit %d)" % (args[0], done.returncode))
+    answer = json.loads(lines[-1])
+    if not answer.get("ok"):
+        raise RuntimeError("%s failed: %s" % (os.path.basename(args[0]), answer))
+    return answer
+
+
+def download(url, size, folder, ping_ms=0):
+    """One fresh run of the Linux edition's window downloading url into folder: its time from
+    the Download click to "Download completed.", peak resident memory, the status changes and,
+    with ping_ms, the round trips into the UI thread."""
+    target = os.path.join(folder, "linux.bin")
+    try:
+        return run_json([WINDOW, "download", url, target, str(size), str(ping_ms)], timeout=600)
+    finally:
+        if os.path.exists(target):
+            os.remove(target)
+
+
+def curl_fsync(url, size, ca_pem, folder):
+    """curl -o FILE to the same disk, then an fsync of that file: curl's own transfer time plus
+    the time the fsync takes."""
+    target = os.path.join(folder, "curl.bin")
+    try:
+        done = subprocess.run(["curl", "-s", "-S", "--fail", "--cacert", ca_pem, "-o", target,
+                               "-w", "%{time_total} %{size_download}", url],
+                              stdout=subprocess.PIPE, check=True, timeout=300)
+        seconds, got = done.stdout.decode().split()
+        if int(got) != size:
+            raise RuntimeError("curl read %s bytes" % got)
+        begin = time.monotonic()
+        fd = os.open(target, os.O_RDONLY)
+        try:
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+        return float(seconds) * 1000.0 + (time.monotonic() - begin) * 1000.0
+    finally:
+        if os.path.exists(target):
+            os.remove(target)
+
+
+def cancellations(url, trials, folder):
+    target = os.path.join(folder, "cancel.bin")
+    answer = run_json([WINDOW, "cancel", url, target, str(trials)], timeout=600)
+    left = os.listdir(folder)
+    if left:
+        raise RuntimeError("files left behind after the Linux edition's cancellations: %s" % left)
+    return answer["trials"]
+
+
+def startups(rounds, wine_app, wine_env, log):
+    """The Linux edition, the minimal Qt window and the Windows edition under Wine, one after
+    another in a rotating order, each timed to its mapped window by the same observer."""
+    contenders = {
+        "linux": ([STARTUP, TITLE, APP], env()),
+        "minimal": ([STARTUP, TITLE, MINIMAL], env()),
+        "wine": ([STARTUP, TITLE, "wine", wine_app], wine_env),
+    }
+    names = list(contenders)
+    times = {name: [] for name in names}
+    for r in range(rounds):
+        for name in names[r % 3:] + names[:r % 3]:
+            args, environment = contenders[name]
+            times[name].append(run_json(args, timeout=120, environment=environment)["ms"])
+    log("X11 start-up: Linux edition %s ms, minimal Qt window %s ms, Windows edition under Wine "
+        "%s ms" % tuple([round(x) for x in times[n]] for n in names))
+    return times
