@@ -70,7 +70,8 @@ fi
 cmake --build "$LINUX_BUILD" -j"$(nproc)" --target quillmere qmbench
 LINUX_APP=$LINUX_BUILD/quillmere
 LINUX_BENCH_BIN=$LINUX_BUILD/bench/linux
-for f in "$LINUX_APP" "$LINUX_BENCH_BIN/qmbench_linux_window" "$LINUX_BENCH_BIN/qmbench_x11_startup"; do
+for f in "$LINUX_APP" "$LINUX_BENCH_BIN/qmbench_linux_window" \
+         "$LINUX_BENCH_BIN/qmbench_x11_startup"; do
     [ -f "$f" ] || { echo "bench: $f was not built" >&2; exit 1; }
 done
 
