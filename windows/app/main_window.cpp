@@ -24,6 +24,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DOWNLOAD_DONE:
         OnDownloadDone(lParam, true);
         return 0;
+    case WM_ACTIVATE:
+        // Unless a control took the keyboard back, the default gives it to the bare window.
+        return OnActivate(wParam) ? 0 : DefWindowProcW(window, message, wParam, lParam);
+    case WM_SETFOCUS:
+        return OnSetFocus(reinterpret_cast<HWND>(wParam))
+                   ? 0
+                   : DefWindowProcW(window, message, wParam, lParam);
     case WM_QUERYENDSESSION:
         return OnQueryEndSession();
     case WM_ENDSESSION:
