@@ -334,6 +334,47 @@ class DeskKeyboard(J.Journey):
             time.sleep(0.05)
         self.fail("the download did not start: %r" % driver.status())
 
+    def switch(self, where):
+        """Alt+Tab to another program or back; the control that has the focus then."""
+        focus = driver("switch", where)["focus"]
+        return None if focus is None else focus["index"]
+
+    def test_focus_comes_back_from_another_program(self):
+        # Each time on another control than the time before, so that none is given back stale.
+        self.focus_on(BROWSE)
+        driver("syscommand", "minimize")
+        driver("syscommand", "restore")
+        self.assertEqual(self.focused(), BROWSE, "minimised and restored")
+        self.focus_on(URL_EDIT)
+        self.assertIsNone(self.switch("away"), "the other program did not take the keyboard")
+        self.assertEqual(self.switch("back"), URL_EDIT)
+        # Minimised while away, then brought back as the taskbar does: made active, then restored.
+        self.focus_on(BROWSE)
+        self.switch("away")
+        self.assertTrue(driver("syscommand", "minimize")["window"]["iconic"])
+        self.switch("back")
+        driver("syscommand", "restore")
+        self.assertEqual(self.focused(), BROWSE, "restored from the taskbar")
+        # Cancel has the keyboard when the user leaves, and the download ends meanwhile: back
+        # in the window, the keyboard is on Download, which started it, and Tab and Enter work.
+        file_name = self.name("away.bin")
+        linux = self.remove(file_name)
+        driver.set_url(qmui.url("/paced/%d?ms=100" % (16 * PIECE)))
+        self.choose(qmui.ntfs_path(file_name))
+        self.focus_on(DOWNLOAD)
+        driver("key", "space")
+        self.wait_busy()
+        self.assertEqual(self.focused(), CANCEL)
+        self.assertIsNone(self.switch("away"))
+        self.assertEqual(self.wait_outcome(), T("completed"))
+        self.assertEqual(self.switch("back"), DOWNLOAD)
+        self.assert_body(linux, 16 * PIECE)
+        driver("key", "tab")
+        self.assertEqual(self.focused(), URL_EDIT, "Tab passes the disabled Cancel")
+        # The destination went with the completed download: Enter (Download) asks for one.
+        driver("key", "enter")
+        self.assert_info_box()
+
     def test_enter_in_the_link_box(self):
         # Without a destination, Enter in the link box is Download: the box asks for one, and
         # the user can go on typing afterwards.

@@ -40,6 +40,30 @@ int EnterCommand() {
     return IDC_DOWNLOAD;
 }
 
+void RememberFocus(HWND focus) {
+    if (focus != nullptr && IsChild(appGlobals.mainWindow, focus)) {
+        appGlobals.focusWhenLeft = focus;
+    }
+}
+
+bool GiveFocusBack() {
+    // The controls of a minimised window cannot take the focus; restoring it comes back here.
+    if (IsIconic(appGlobals.mainWindow) || appGlobals.closePending) {
+        return false;
+    }
+    HWND control = appGlobals.focusWhenLeft;
+    // A download started or ended while the window was inactive and disabled the control; SetBusy
+    // could not move the focus then, as nothing here had it. It goes where SetBusy sends it.
+    if (control != nullptr && !IsWindowEnabled(control)) {
+        control = appGlobals.busy ? appGlobals.cancelButton : appGlobals.focusAfterBusy;
+    }
+    if (control == nullptr || !IsWindowEnabled(control)) {
+        return false;
+    }
+    SetFocus(control);
+    return GetFocus() == control;
+}
+
 // Bounds the wait for the worker when the session ends: Windows ends the process a few seconds
 // after WM_ENDSESSION whether or not it has returned.
 constexpr DWORD EndSessionWaitMs = 4000;
@@ -55,6 +79,21 @@ void ReturnFocus(HWND focus) {
         return;
     }
     SetFocus(focus);
+}
+
+// The window is no dialog, so nothing gives its controls the keyboard back when the user returns
+// from another program or restores the minimised window: that leaves the focus on the bare window,
+// where Tab and Enter do nothing. So the control that has it is remembered on the way out and
+// given it back on the way in, as the dialog manager does. The way out is deactivation, or (where
+// a minimised window stays active, as under Wine) the focus passing from a control to the window.
+bool OnActivate(WPARAM wParam) {
+    RememberFocus(GetFocus());
+    return LOWORD(wParam) != WA_INACTIVE && GiveFocusBack();
+}
+
+bool OnSetFocus(HWND previous) {
+    RememberFocus(previous);
+    return GiveFocusBack();
 }
 
 void OnCommand(WPARAM wParam) {

@@ -24,6 +24,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DOWNLOAD_DONE:
         OnDownloadDone(lParam, true);
         return 0;
+    case WM_ACTIVATE:
+        // Unless a control took the keyboard back, the default gives it to the bare window.
+        return OnActivate(wParam) ? 0 : DefWindowProcW(window, message, wParam, lParam);
+    case WM_SETFOCUS:
+        return OnSetFocus(reinterpret_cast<HWND>(wParam))
+                   ? 0
+                   : DefWindowProcW(window, message, wParam, lParam);
     case WM_QUERYENDSESSION:
         return OnQueryEndSession();
     case WM_ENDSESSION:
@@ -72,6 +79,8 @@ void OnCreate(HWND window) {
     appGlobals.historyList =
         CreateChild(L"LISTBOX", L"", WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, 20, 248, 650,
                     150, 0, WS_EX_CLIENTEDGE);
+    // The first activation gives the keyboard to the link box, where a user pastes first.
+    appGlobals.focusWhenLeft = appGlobals.urlEdit;
 
     SetTimer(window, PROGRESS_TIMER_ID, 250, nullptr);
 }

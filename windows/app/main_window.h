@@ -31,6 +31,8 @@ void StartDownload();
 void SetBusy(bool flag);
 std::wstring ReadWindowText(HWND window);
 void ReturnFocus(HWND focus);
+bool OnActivate(WPARAM wParam);
+bool OnSetFocus(HWND previous);
 
 // Progress and completion (progress.cpp).
 void OnProgressTimer();

@@ -31,6 +31,7 @@ struct AppGlobals {
     bool closePending;
     bool replaceExisting; // the chosen destination existed and Save As confirmed replacing it
     HWND focusAfterBusy;  // where the keyboard goes back to when a download ends
+    HWND focusWhenLeft;   // the control that had the keyboard when the window was last left
 
     // Written with exchanges (sequentially consistent), read with plain atomic loads.
     std::atomic<bool> cancelRequested;

@@ -691,6 +691,64 @@ std::string CmdKey(const Args& args) {
     return json::Object().Add("keys", pressed.Text()).Text();
 }
 
+// ---- Another program ------------------------------------------------------------------------
+
+// A top-level window of the driver's own, on a thread of its own that pumps its messages as any
+// program's would: what the user switches to, with Alt+Tab, and back from.
+constexpr UINT kBringToFront = WM_APP + 1; // wParam: the window to bring to the foreground
+
+LRESULT CALLBACK OtherProgramProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kBringToFront)
+        return SetForegroundWindow(reinterpret_cast<HWND>(wParam));
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND OtherProgram() {
+    static HWND window = nullptr;
+    if (window)
+        return window;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread([ready] {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = OtherProgramProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        windowClass.lpszClassName = L"QmDriverOtherProgram";
+        RegisterClassW(&windowClass);
+        // Away from where the main window opens, so that screenshots of it stay clean.
+        window = CreateWindowExW(0, windowClass.lpszClassName, L"Another program",
+                                 WS_OVERLAPPEDWINDOW | WS_VISIBLE, 960, 780, 300, 200, nullptr,
+                                 nullptr, windowClass.hInstance, nullptr);
+        SetEvent(ready);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0)
+            DispatchMessageW(&message);
+    }).detach();
+    WaitForSingleObject(ready, kDefaultWaitMs);
+    CloseHandle(ready);
+    if (!window)
+        Fail("cannot create the other program's window");
+    return window;
+}
+
+// switch away | switch back: the user goes to another program and returns, as with Alt+Tab: the
+// window in front hands the foreground over. Reports the focus the program's window has then.
+std::string CmdSwitch(const Args& args) {
+    HWND main = RequireMain();
+    const std::wstring& where = Need(args, 0, "away|back");
+    if (where != L"away" && where != L"back")
+        Fail("switch away or back, not " + Narrow(where));
+    HWND other = OtherProgram();
+    HWND target = where == L"away" ? other : main;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(other, kBringToFront, reinterpret_cast<WPARAM>(target), 0, SMTO_ABORTIFHUNG,
+                        kCrossProcessTimeoutMs, &ignored);
+    if (!WaitFor(kDefaultWaitMs, [&] { return GetForegroundWindow() == target; }))
+        TimedOut("the foreground did not change");
+    Settle(main);
+    return CmdFocus(args);
+}
+
 std::string CmdSetUrl(const Args& args) {
     HWND main = RequireMain();
     HWND edit = Control(main, L"url");
@@ -1317,6 +1375,7 @@ const std::map<std::wstring, std::string (*)(const Args&), std::less<>>& Command
         {L"inspect", CmdInspect},
         {L"focus", CmdFocus},
         {L"key", CmdKey},
+        {L"switch", CmdSwitch},
         {L"set-url", CmdSetUrl},
         {L"click", CmdClick},
         {L"mouse-click", CmdMouseClick},
