@@ -68,17 +68,7 @@ def win_path(linux_path):
 
 
 def wine(*args, timeout=300):
-    env = qmui.wine_env("C.UTF-8")
-    done = subprocess.run(["wine", *args], env=env, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
-    lines = [line for line in done.stdout.decode("utf-8", "replace").splitlines()
-             if line.startswith("{")]
-    if not lines:
-        raise RuntimeError("%s printed nothing (exit %d)" % (args[0], done.returncode))
-    answer = json.loads(lines[-1])
-    if not answer.get("ok"):
-        raise RuntimeError("%s failed: %s" % (os.path.basename(args[0]), answer))
-    return answer
+    return linux.run_json(["wine", *args], timeout, qmui.wine_env("C.UTF-8"))
 
 
 def remove_work_files():
@@ -390,6 +380,16 @@ def machine():
             "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")}
 
 
+def table(rows):
+    """The lines of a Markdown table of (figure, value, target, verdict) rows, columns aligned."""
+    header = ("Figure", "Value", "Target", "")
+    widths = [max(len(r[i]) for r in rows + [header]) for i in range(4)]
+    line = lambda cells: "| " + " | ".join(  # noqa: E731
+        c.ljust(w) for c, w in zip(cells, widths)) + " |"
+    return [line(header), "|" + "|".join("-" * (w + 2) for w in widths) + "|"] + [
+        line(r) for r in rows]
+
+
 def verdict(ok):
     return "met" if ok else "MISSED"
 
@@ -477,15 +477,9 @@ def report(m, server_name, server_figures, through, small, resp, cancel, start, 
         "%d bytes%s" % (size["bytes"], ", %d stripped" % size["stripped"]
                         if size["stripped"] else ""), "", None)
 
-    widths = [max(len(r[i]) for r in rows + [("Figure", "Value", "Target", "")])
-              for i in range(4)]
-    line = lambda cells: "| " + " | ".join(  # noqa: E731
-        c.ljust(w) for c, w in zip(cells, widths)) + " |"
     out = ["Quillmere benchmarks, %s; %d CPUs, %s; Linux %s, %s; server %s" % (
         m["date"], m["cpus"], m["cpu"], m["kernel"], m["wine"], server_name), ""]
-    out.append(line(("Figure", "Value", "Target", "")))
-    out.append("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-    out += [line(r) for r in rows]
+    out += table(rows)
     out.append("")
     out.append("Server choice (median ms for 1 GiB; curl / WinHTTP loop discarding): " + ", ".join(
         "%s %.0f / %.0f" % (name, statistics.median(f["curl"]), statistics.median(f["loop"]))
@@ -556,13 +550,7 @@ def linux_rows(through, small, resp, cancel, start):
             "%.0f ms" % statistics.median(x11["wine"]))
         row("Executable size (dynamically linked to Qt and libcurl)",
             "%d bytes" % x11["linux_app_bytes"])
-
-    widths = [max(len(r[i]) for r in rows + [("Figure", "Value", "Target", "")])
-              for i in range(4)]
-    line = lambda cells: "| " + " | ".join(  # noqa: E731
-        c.ljust(w) for c, w in zip(cells, widths)) + " |"
-    return [line(("Figure", "Value", "Target", "")),
-            "|" + "|".join("-" * (w + 2) for w in widths) + "|"] + [line(r) for r in rows]
+    return table(rows)
 
 
 def render(results):

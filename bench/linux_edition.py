@@ -35,15 +35,18 @@ def env():
 
 
 def run_json(args, timeout, environment=None):
+    """Runs a bench program (under Wine when args start with "wine") and returns the last JSON
+    line it printed, which must say ok."""
     done = subprocess.run(args, env=environment or env(), stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+    name = os.path.basename(args[1] if args[0] == "wine" else args[0])
     lines = [line for line in done.stdout.decode("utf-8", "replace").splitlines()
              if line.startswith("{")]
     if not lines:
-        raise RuntimeError("%s printed nothing (exit %d)" % (args[0], done.returncode))
+        raise RuntimeError("%s printed nothing (exit %d)" % (name, done.returncode))
     answer = json.loads(lines[-1])
     if not answer.get("ok"):
-        raise RuntimeError("%s failed: %s" % (os.path.basename(args[0]), answer))
+        raise RuntimeError("%s failed: %s" % (name, answer))
     return answer
 
 

@@ -334,6 +334,18 @@ class DeskKeyboard(J.Journey):
             time.sleep(0.05)
         self.fail("the download did not start: %r" % driver.status())
 
+    def start_with_space(self, name):
+        """A paced download to `name`, started with Space on the focused Download button; the
+        keyboard is then on Cancel. Returns the destination's Linux path."""
+        linux = self.remove(self.name(name))
+        driver.set_url(qmui.url("/paced/%d?ms=100" % (16 * PIECE)))
+        self.choose(qmui.ntfs_path(self.name(name)))
+        self.focus_on(DOWNLOAD)
+        driver("key", "space")
+        self.wait_busy()
+        self.assertEqual(self.focused(), CANCEL)
+        return linux
+
     def switch(self, where):
         """Alt+Tab to another program or back; the control that has the focus then."""
         focus = driver("switch", where)["focus"]
@@ -357,14 +369,7 @@ class DeskKeyboard(J.Journey):
         self.assertEqual(self.focused(), BROWSE, "restored from the taskbar")
         # Cancel has the keyboard when the user leaves, and the download ends meanwhile: back
         # in the window, the keyboard is on Download, which started it, and Tab and Enter work.
-        file_name = self.name("away.bin")
-        linux = self.remove(file_name)
-        driver.set_url(qmui.url("/paced/%d?ms=100" % (16 * PIECE)))
-        self.choose(qmui.ntfs_path(file_name))
-        self.focus_on(DOWNLOAD)
-        driver("key", "space")
-        self.wait_busy()
-        self.assertEqual(self.focused(), CANCEL)
+        linux = self.start_with_space("away.bin")
         self.assertIsNone(self.switch("away"))
         self.assertEqual(self.wait_outcome(), T("completed"))
         self.assertEqual(self.switch("back"), DOWNLOAD)
@@ -406,15 +411,8 @@ class DeskKeyboard(J.Journey):
         self.assertEqual(driver.text("url"), qmui.url("/status/404") + "a")
 
     def test_download_button_and_other_places(self):
-        file_name = self.name("space.bin")
-        linux = self.remove(file_name)
-        driver.set_url(qmui.url("/paced/%d?ms=100" % (16 * PIECE)))
-        self.choose(qmui.ntfs_path(file_name))
         # Space on the focused Download button; the focus comes back to it at the end.
-        self.focus_on(DOWNLOAD)
-        driver("key", "space")
-        self.wait_busy()
-        self.assertEqual(self.focused(), CANCEL)
+        linux = self.start_with_space("space.bin")
         self.assertEqual(self.wait_outcome(), T("completed"))
         self.assertEqual(self.focused(), DOWNLOAD)
         self.assert_body(linux, 16 * PIECE)
