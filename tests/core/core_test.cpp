@@ -141,6 +141,36 @@ TEST(CoreStaging, NameAndMark) {
               "[ZoneTransfer]\r\nZoneId=3\r\n");
 }
 
+// A name the dialog accepted must not fail at its staging file: the destination's part gives way,
+// whole characters at a time, counted as the file system counts them; folders stay as they are.
+TEST(CoreStaging, LongNamesAreShortenedToTheFileSystemsLimit) {
+    const auto lastName = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
+    const core::NameLimit bytes{255};
+    const std::string ascii(250, 'a');
+    std::string name = core::StagingFileName("/d\\ir/" + ascii, 716, 9, bytes);
+    EXPECT_EQ(name, "/d\\ir/" + ascii.substr(0, 234) + ".quillmere-716-9.part");
+    EXPECT_EQ(lastName(core::StagingFileName("/d/" + ascii, 716, 10, bytes)).size(), 255u);
+    // Two bytes a letter: an odd budget leaves a byte unused rather than half a letter.
+    std::string cyrillic;
+    for (int i = 0; i < 120; ++i) {
+        cyrillic += "ж";
+    }
+    name = lastName(core::StagingFileName("/d/" + cyrillic, 716, 10, bytes));
+    EXPECT_EQ(name, cyrillic.substr(0, 232) + ".quillmere-716-10.part");
+    // UTF-16 units: a letter is one unit, a character beyond the BMP two; '\\' ends a folder.
+    const core::NameLimit units{255, true, "\\/"};
+    std::string wide;
+    for (int i = 0; i < 60; ++i) {
+        wide += "ж\U0001F600";
+    }
+    name = core::StagingFileName("N:\\x\\" + wide + wide, 716, 10, units);
+    EXPECT_EQ(name, "N:\\x\\" + wide + wide.substr(0, 6 * 17) + "ж.quillmere-716-10.part");
+    // Short names, and no known limit, keep the whole path.
+    EXPECT_EQ(core::StagingFileName("/d/" + ascii, 716, 0),
+              "/d/" + ascii + ".quillmere-716-0.part");
+    EXPECT_EQ(core::StagingFileName("/d/x", 716, 0, bytes), "/d/x.quillmere-716-0.part");
+}
+
 TEST(CoreUiLanguage, RussianExactlyWhenTheChosenSettingsLanguageIsRu) {
     EXPECT_TRUE(core::IsRussianUiLanguage(0x0419));
     EXPECT_TRUE(core::IsRussianUiLanguage(0x0819));
