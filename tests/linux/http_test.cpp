@@ -4,6 +4,8 @@
 // a worker thread of its own.
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <vector>
@@ -116,17 +118,29 @@ TEST_F(LinuxHttp, RedirectsUpToFiveStayOnHttps) {
     Succeed(BedUrl("/redirect/5/3000"), 3000);
     const JobResult six = Fail(BedUrl("/redirect/6/3000"));
     ASSERT_TRUE(six.outcome);
-    EXPECT_EQ(six.outcome->errorText, Curl(CURLE_TOO_MANY_REDIRECTS));
+    EXPECT_EQ(six.outcome->errorText, core::TextTooManyRedirects.english);
     const JobResult plain = Fail(BedUrl("/tohttp/3000"));
     ASSERT_TRUE(plain.outcome);
     EXPECT_EQ(plain.outcome->errorText, Curl(CURLE_UNSUPPORTED_PROTOCOL));
+}
+
+TEST_F(LinuxHttp, ACertificateForAnotherNameIsRefused) {
+    // The bed's certificate, from the trusted CA, names localhost only; 127.0.0.1 is the same
+    // server.
+    for (const bool russian : {false, true}) {
+        const JobResult result =
+            Fail("https://127.0.0.1:" + BedVariable("QM_HTTPS_PORT") + "/ok/10", russian);
+        ASSERT_TRUE(result.outcome);
+        EXPECT_EQ(result.outcome->errorText,
+                  core::SelectText(core::TextCertificateOtherSite, russian));
+    }
 }
 
 TEST_F(LinuxHttp, UntrustedCertificatesAreRefused) {
     const JobResult result =
         Fail("https://localhost:" + BedVariable("QM_PORT_SELFSIGNED") + "/ok/10");
     ASSERT_TRUE(result.outcome);
-    EXPECT_EQ(result.outcome->errorText, Curl(CURLE_PEER_FAILED_VERIFICATION));
+    EXPECT_EQ(result.outcome->errorText, core::TextCertificateUntrusted.english);
 }
 
 TEST_F(LinuxHttp, TheProxyComesFromTheStandardVariables) {
@@ -204,9 +218,32 @@ TEST_F(LinuxHttp, AcceptedUrlsNameHostPortAndTarget) {
 TEST_F(LinuxHttp, AStalledBodyEndsAfterFifteenSecondsWithoutProgress) {
     const JobResult result = Fail(BedUrl("/stall/1000000"));
     ASSERT_TRUE(result.outcome);
-    EXPECT_EQ(result.outcome->errorText, Curl(CURLE_OPERATION_TIMEDOUT));
+    EXPECT_EQ(result.outcome->errorText, core::TextTimedOut.english);
     EXPECT_GE(result.seconds, 14.0);
     EXPECT_LT(result.seconds, 25.0);
+}
+
+TEST_F(LinuxHttp, NetworkFailuresReadInTheLanguageOfTheInterface) {
+    struct Case {
+        std::string url;
+        const core::TextPair& text;
+    };
+    for (const bool russian : {false, true}) {
+        // Nothing listens on port 9 of localhost.
+        for (const Case& c : {Case{"https://nonexistent.invalid/ok/10", core::TextHostNotFound},
+                              Case{"https://localhost:9/ok/10", core::TextCouldNotConnect},
+                              Case{BedUrl("/reset/200000"), core::TextConnectionClosedEarly}}) {
+            const JobResult result = Fail(c.url, russian);
+            ASSERT_TRUE(result.outcome);
+            const std::string& text = result.outcome->errorText;
+            EXPECT_EQ(text, core::SelectText(c.text, russian)) << c.url;
+            // No Latin word in the Russian box.
+            EXPECT_EQ(std::any_of(text.begin(), text.end(),
+                                  [](unsigned char b) { return std::isalpha(b) != 0; }),
+                      !russian)
+                << c.url;
+        }
+    }
 }
 
 } // namespace
