@@ -5,6 +5,11 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/texts.h"
 
 #include "download/system_error.h"
 #include "tests/linux/harness.h"
@@ -22,39 +27,31 @@ TEST(LinuxErrorText, SystemAndLibcurlCodesEachHaveTheirOwnTexts) {
 }
 
 TEST(LinuxErrorText, NetworkFailuresAUserMeetsHaveTheProgramsOwnSentences) {
-    struct Case {
-        ErrorCode code;
-        const char* english;
-        const char* russian;
-    };
-    const auto certificate = [](long check) {
-        ErrorCode code = NetworkError(CURLE_PEER_FAILED_VERIFICATION);
-        code.certificateCheck = check;
+    const auto network = [](int value, long certificateCheck = 0, long proxyStatus = 0) {
+        ErrorCode code = NetworkError(value);
+        code.certificateCheck = certificateCheck;
+        code.proxyStatus = proxyStatus;
         return code;
     };
-    ErrorCode proxyRefused = NetworkError(CURLE_RECV_ERROR);
-    proxyRefused.proxyStatus = 403;
-    for (const Case& c : {
-             Case{NetworkError(CURLE_OPERATION_TIMEDOUT), "The server did not respond in time.",
-                  "Время ожидания ответа сервера истекло."},
-             Case{certificate(10), "The server's certificate has expired.",
-                  "Срок действия сертификата сервера истёк."},
-             Case{certificate(62), "The server's certificate was issued for a different site.",
-                  "Сертификат сервера выдан для другого сайта."},
-             Case{NetworkError(CURLE_SSL_CONNECT_ERROR),
-                  "A secure connection to the server could not be established.",
-                  "Не удалось установить защищённое соединение с сервером."},
-             Case{NetworkError(CURLE_GOT_NOTHING),
-                  "The connection was closed before the download was complete.",
-                  "Соединение было разорвано до завершения загрузки."},
-             Case{NetworkError(CURLE_COULDNT_RESOLVE_PROXY),
-                  "Proxy server not found. Check the proxy settings.",
-                  "Прокси-сервер не найден. Проверьте настройки прокси-сервера."},
-             Case{proxyRefused, "The proxy server refused the connection.",
-                  "Прокси-сервер отклонил подключение."},
-         }) {
-        EXPECT_EQ(FormatSystemError(c.code, false), c.english);
-        EXPECT_EQ(FormatSystemError(c.code, true), c.russian);
+    for (const auto& [code, text] : std::vector<std::pair<ErrorCode, const core::TextPair*>>{
+             {network(CURLE_COULDNT_RESOLVE_HOST), &core::TextHostNotFound},
+             {network(CURLE_COULDNT_CONNECT), &core::TextCouldNotConnect},
+             {network(CURLE_OPERATION_TIMEDOUT), &core::TextTimedOut},
+             {network(CURLE_PEER_FAILED_VERIFICATION, 18), &core::TextCertificateUntrusted},
+             {network(CURLE_PEER_FAILED_VERIFICATION, 10), &core::TextCertificateExpired},
+             {network(CURLE_PEER_FAILED_VERIFICATION, 62), &core::TextCertificateOtherSite},
+             {network(CURLE_SSL_CONNECT_ERROR), &core::TextSecureConnectionFailed},
+             {network(CURLE_GOT_NOTHING), &core::TextConnectionClosedEarly},
+             {network(CURLE_TOO_MANY_REDIRECTS), &core::TextTooManyRedirects},
+             {network(CURLE_COULDNT_RESOLVE_PROXY), &core::TextProxyNotFound},
+             {network(CURLE_RECV_ERROR, 0, 403), &core::TextProxyRefused}}) {
+        EXPECT_EQ(FormatSystemError(code, false), text->english) << code.value;
+        const std::string russian = FormatSystemError(code, true);
+        EXPECT_EQ(russian, text->russian) << code.value;
+        // No Latin word in the Russian box.
+        EXPECT_EQ(russian.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+                  std::string::npos)
+            << code.value;
     }
 }
 
