@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "core/texts.h"
-
 #include "download/system_error.h"
 #include "tests/linux/harness.h"
 
@@ -22,29 +21,24 @@ TEST(LinuxErrorText, SystemAndLibcurlCodesEachHaveTheirOwnTexts) {
     // 1 is both EPERM and CURLE_UNSUPPORTED_PROTOCOL: the space decides.
     EXPECT_EQ(FormatSystemError(SystemError(1), false), "Operation not permitted");
     EXPECT_EQ(FormatSystemError(NetworkError(1), false), "Unsupported protocol");
-    EXPECT_EQ(FormatSystemError(NetworkError(CURLE_COULDNT_CONNECT), false),
-              "Could not connect to the server.");
 }
 
 TEST(LinuxErrorText, NetworkFailuresAUserMeetsHaveTheProgramsOwnSentences) {
-    const auto network = [](int value, long certificateCheck = 0, long proxyStatus = 0) {
-        ErrorCode code = NetworkError(value);
-        code.certificateCheck = certificateCheck;
-        code.proxyStatus = proxyStatus;
-        return code;
+    const auto certificate = [](long check) {
+        return ErrorCode{ErrorSpace::Network, CURLE_PEER_FAILED_VERIFICATION, check};
     };
     for (const auto& [code, text] : std::vector<std::pair<ErrorCode, const core::TextPair*>>{
-             {network(CURLE_COULDNT_RESOLVE_HOST), &core::TextHostNotFound},
-             {network(CURLE_COULDNT_CONNECT), &core::TextCouldNotConnect},
-             {network(CURLE_OPERATION_TIMEDOUT), &core::TextTimedOut},
-             {network(CURLE_PEER_FAILED_VERIFICATION, 18), &core::TextCertificateUntrusted},
-             {network(CURLE_PEER_FAILED_VERIFICATION, 10), &core::TextCertificateExpired},
-             {network(CURLE_PEER_FAILED_VERIFICATION, 62), &core::TextCertificateOtherSite},
-             {network(CURLE_SSL_CONNECT_ERROR), &core::TextSecureConnectionFailed},
-             {network(CURLE_GOT_NOTHING), &core::TextConnectionClosedEarly},
-             {network(CURLE_TOO_MANY_REDIRECTS), &core::TextTooManyRedirects},
-             {network(CURLE_COULDNT_RESOLVE_PROXY), &core::TextProxyNotFound},
-             {network(CURLE_RECV_ERROR, 0, 403), &core::TextProxyRefused}}) {
+             {NetworkError(CURLE_COULDNT_RESOLVE_HOST), &core::TextHostNotFound},
+             {NetworkError(CURLE_COULDNT_CONNECT), &core::TextCouldNotConnect},
+             {NetworkError(CURLE_OPERATION_TIMEDOUT), &core::TextTimedOut},
+             {certificate(18), &core::TextCertificateUntrusted},
+             {certificate(10), &core::TextCertificateExpired},
+             {certificate(62), &core::TextCertificateOtherSite},
+             {NetworkError(CURLE_SSL_CONNECT_ERROR), &core::TextSecureConnectionFailed},
+             {NetworkError(CURLE_GOT_NOTHING), &core::TextConnectionClosedEarly},
+             {NetworkError(CURLE_TOO_MANY_REDIRECTS), &core::TextTooManyRedirects},
+             {NetworkError(CURLE_COULDNT_RESOLVE_PROXY), &core::TextProxyNotFound},
+             {{ErrorSpace::Network, CURLE_RECV_ERROR, 0, 403}, &core::TextProxyRefused}}) {
         EXPECT_EQ(FormatSystemError(code, false), text->english) << code.value;
         const std::string russian = FormatSystemError(code, true);
         EXPECT_EQ(russian, text->russian) << code.value;
