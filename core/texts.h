@@ -39,6 +39,31 @@
          "Некорректный размер файла в ответе сервера.")                                            \
     PAIR(TextSizeMismatch, "Received size does not match the server's Content-Length.",            \
          "Размер полученных данных не совпадает с размером, указанным сервером.")                  \
+    /* Network failures a user meets, said in the program's own words in place of libcurl's        \
+       English ones (Linux edition; the Windows edition shows the system's texts). */              \
+    PAIR(TextHostNotFound, "Server not found. Check the link and the network connection.",         \
+         "Сервер не найден. Проверьте ссылку и подключение к сети.")                               \
+    PAIR(TextCouldNotConnect, "Could not connect to the server.",                                  \
+         "Не удалось подключиться к серверу.")                                                     \
+    PAIR(TextTimedOut, "The server did not respond in time.",                                      \
+         "Время ожидания ответа сервера истекло.")                                                 \
+    PAIR(TextCertificateUntrusted, "The server's certificate is not trusted.",                     \
+         "Сертификат сервера не является доверенным.")                                             \
+    PAIR(TextCertificateExpired, "The server's certificate has expired.",                          \
+         "Срок действия сертификата сервера истёк.")                                               \
+    PAIR(TextCertificateOtherSite, "The server's certificate was issued for a different site.",    \
+         "Сертификат сервера выдан для другого сайта.")                                            \
+    PAIR(TextSecureConnectionFailed,                                                               \
+         "A secure connection to the server could not be established.",                            \
+         "Не удалось установить защищённое соединение с сервером.")                                \
+    PAIR(TextConnectionClosedEarly, "The connection was closed before the download was complete.", \
+         "Соединение было разорвано до завершения загрузки.")                                      \
+    PAIR(TextTooManyRedirects, "The server redirected the request too many times.",                \
+         "Сервер перенаправил запрос слишком много раз.")                                          \
+    PAIR(TextProxyNotFound, "Proxy server not found. Check the proxy settings.",                   \
+         "Прокси-сервер не найден. Проверьте настройки прокси-сервера.")                           \
+    PAIR(TextProxyRefused, "The proxy server refused the connection.",                             \
+         "Прокси-сервер отклонил подключение.")                                                    \
     /* Session list size buckets. */                                                               \
     PAIR(TextBucketUnder1Mib, "under 1 MiB", "меньше 1 МиБ")                                       \
     PAIR(TextBucket1To100Mib, "1\u2013100 MiB", "1\u2013100 МиБ")                                  \

@@ -10,6 +10,11 @@ enum class ErrorSpace : std::uint8_t { None, System, Network };
 struct ErrorCode {
     ErrorSpace space = ErrorSpace::None;
     int value = 0;
+    // What the transfer knew beside a libcurl result, so that its text can say which failure it
+    // was: the certificate check's verdict (an X509 verify result) and the proxy's answer to the
+    // tunnel request (an HTTP status). 0 when there is none.
+    long certificateCheck = 0;
+    long proxyStatus = 0;
 };
 
 inline ErrorCode SystemError(int value) {

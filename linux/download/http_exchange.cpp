@@ -67,6 +67,15 @@ bool CurlRefusedContentLength(const JobState& state) {
            std::strncmp(state.curlMessage, "Invalid Content-Length", 22) == 0;
 }
 
+// A failed transfer's result, with the certificate check's verdict and the proxy's answer beside
+// it: the failure's text depends on them.
+ErrorCode TransferError(JobState& state, int result) {
+    ErrorCode error = NetworkError(result);
+    curl_easy_getinfo(Easy(state), CURLINFO_SSL_VERIFYRESULT, &error.certificateCheck);
+    curl_easy_getinfo(Easy(state), CURLINFO_HTTP_CONNECTCODE, &error.proxyStatus);
+    return error;
+}
+
 } // namespace
 
 bool OpenHttpRequest(JobState& state) {
@@ -135,7 +144,7 @@ bool ExchangeHttp(JobState& state) {
     curl_easy_getinfo(Easy(state), CURLINFO_RESPONSE_CODE, &status);
     if (state.body.finished && state.body.result != CURLE_OK &&
         !(status != 0 && CurlRefusedContentLength(state))) {
-        state.errorCode = NetworkError(state.body.result);
+        state.errorCode = TransferError(state, state.body.result);
         return false;
     }
     if (status != 200) {
@@ -186,7 +195,7 @@ bool ReadBody(JobState& state, unsigned char* chunk, std::size_t capacity, std::
     // copy says what is wrong with it, as it does on Windows.
     if (count == 0 && body.finished && body.result != CURLE_OK &&
         body.result != CURLE_PARTIAL_FILE) {
-        state.errorCode = NetworkError(body.result);
+        state.errorCode = TransferError(state, body.result);
         return false;
     }
     return true;

@@ -116,17 +116,24 @@ TEST_F(LinuxHttp, RedirectsUpToFiveStayOnHttps) {
     Succeed(BedUrl("/redirect/5/3000"), 3000);
     const JobResult six = Fail(BedUrl("/redirect/6/3000"));
     ASSERT_TRUE(six.outcome);
-    EXPECT_EQ(six.outcome->errorText, Curl(CURLE_TOO_MANY_REDIRECTS));
+    EXPECT_EQ(six.outcome->errorText, core::TextTooManyRedirects.english);
     const JobResult plain = Fail(BedUrl("/tohttp/3000"));
     ASSERT_TRUE(plain.outcome);
     EXPECT_EQ(plain.outcome->errorText, Curl(CURLE_UNSUPPORTED_PROTOCOL));
+}
+
+TEST_F(LinuxHttp, ACertificateForAnotherNameIsRefused) {
+    // The bed's certificate, from the trusted CA, names localhost only.
+    const JobResult result = Fail("https://127.0.0.1:" + BedVariable("QM_HTTPS_PORT") + "/ok/10");
+    ASSERT_TRUE(result.outcome);
+    EXPECT_EQ(result.outcome->errorText, core::TextCertificateOtherSite.english);
 }
 
 TEST_F(LinuxHttp, UntrustedCertificatesAreRefused) {
     const JobResult result =
         Fail("https://localhost:" + BedVariable("QM_PORT_SELFSIGNED") + "/ok/10");
     ASSERT_TRUE(result.outcome);
-    EXPECT_EQ(result.outcome->errorText, Curl(CURLE_PEER_FAILED_VERIFICATION));
+    EXPECT_EQ(result.outcome->errorText, core::TextCertificateUntrusted.english);
 }
 
 TEST_F(LinuxHttp, TheProxyComesFromTheStandardVariables) {
@@ -204,9 +211,19 @@ TEST_F(LinuxHttp, AcceptedUrlsNameHostPortAndTarget) {
 TEST_F(LinuxHttp, AStalledBodyEndsAfterFifteenSecondsWithoutProgress) {
     const JobResult result = Fail(BedUrl("/stall/1000000"));
     ASSERT_TRUE(result.outcome);
-    EXPECT_EQ(result.outcome->errorText, Curl(CURLE_OPERATION_TIMEDOUT));
+    EXPECT_EQ(result.outcome->errorText, core::TextTimedOut.english);
     EXPECT_GE(result.seconds, 14.0);
     EXPECT_LT(result.seconds, 25.0);
+}
+
+TEST_F(LinuxHttp, AnUnknownHostAndACutConnectionReadInTheLanguageOfTheInterface) {
+    for (const auto& [url, text] :
+         {std::pair{std::string("https://nonexistent.invalid/ok/10"), &core::TextHostNotFound},
+          std::pair{BedUrl("/reset/200000"), &core::TextConnectionClosedEarly}}) {
+        const JobResult result = Fail(url, true);
+        ASSERT_TRUE(result.outcome);
+        EXPECT_EQ(result.outcome->errorText, text->russian) << url;
+    }
 }
 
 } // namespace
