@@ -92,13 +92,13 @@ QSize LayOut(const Controls& c) {
     const QSize command =
         c.downloadButton->sizeHint().expandedTo(c.cancelButton->sizeHint()).expandedTo({130, 33});
     // The column the boxes, the status line and the list fill; the two upper labels reach 10
-    // pixels further. The destination box keeps at least Browse's width.
+    // pixels further. The destination box keeps its Windows width beside a wider Browse.
     const int column = std::max({650, TextSize(c.linkLabel, c.linkLabel->text()).width() - 10,
                                  TextSize(c.targetLabel, c.targetLabel->text()).width() - 10,
                                  TextSize(c.statusLine, c.statusLine->text()).width(),
                                  TextSize(c.statusLine, longestStatus).width(),
                                  TextSize(c.historyLabel, c.historyLabel->text()).width(),
-                                 2 * browse.width() + 10, 2 * command.width() + 10});
+                                 525 + 10 + browse.width(), 2 * command.width() + 10});
     const auto labelHeight = [](QLabel* label, int windowsHeight) {
         return std::max(windowsHeight, TextSize(label, label->text()).height());
     };
