@@ -79,10 +79,10 @@ struct Controls {
 // The Windows edition's arrangement, in its client pixels (the numbers below), fitted to the
 // desktop's font: every control is at least its Windows size and grows where its text in its own
 // font needs more (labels by the text's extent, buttons and edit boxes by the style's size hint
-// for their caption and font, the list to ten lines of text); the margins and the gaps between
+// for their caption and font, the list to eight lines of text); the margins and the gaps between
 // controls stay as they are, so whatever lies below or right of a grown control moves with it.
-// Where the Windows pixels suffice, as at the usual 9 and 10 pt, the window is the Windows
-// edition's, pixel for pixel. The window's fixed size is the sum.
+// Where the Windows pixels suffice, as at the usual desktop sizes of 9 to 11 pt, the window is
+// the Windows edition's, pixel for pixel. The window's fixed size is the sum.
 QSize LayOut(const Controls& c) {
     constexpr int left = 20;
     // The status line is as wide as its longest text, a progress with the largest counts.
@@ -132,7 +132,7 @@ QSize LayOut(const Controls& c) {
     height = labelHeight(c.historyLabel, 20);
     c.historyLabel->setGeometry(left, y, column, height);
     y += height + 3;
-    height = std::max(150, 10 * c.historyList->fontMetrics().lineSpacing() +
+    height = std::max(150, 8 * c.historyList->fontMetrics().lineSpacing() +
                                2 * c.historyList->frameWidth());
     c.historyList->setGeometry(left, y, column, height);
     y += height + 28;

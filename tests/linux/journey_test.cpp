@@ -101,7 +101,7 @@ void Screenshot(const char* name, QWidget* over = nullptr) {
 // Whether `control`'s text shows whole at `size`, in the control's font: a label's text (the status
 // line's also at its longest, a progress with the largest counts); a button's caption with the
 // style's button margin and frame; in an edit box, a line with a pixel clear above and below inside
-// the style's frame; ten lines in the list.
+// the style's frame; eight lines in the list.
 bool ShowsWhole(QWidget* control, QSize size) {
     const QFontMetrics metrics = control->fontMetrics();
     QStyle* style = control->style();
@@ -130,7 +130,7 @@ bool ShowsWhole(QWidget* control, QSize size) {
                metrics.height() + 2;
     }
     auto* list = qobject_cast<QListWidget*>(control);
-    return list != nullptr && size.height() - 2 * list->frameWidth() >= 10 * metrics.lineSpacing();
+    return list != nullptr && size.height() - 2 * list->frameWidth() >= 8 * metrics.lineSpacing();
 }
 
 struct Box {
