@@ -1,6 +1,7 @@
-// The Linux edition's main window: the ten controls at the Windows edition's client positions,
-// the commands behind them, the progress timer and the display of each outcome. Everything here
-// runs on the UI thread; the worker reaches it only through PostDownloadDone.
+// The Linux edition's main window: the ten controls in the Windows edition's arrangement, fitted
+// to the desktop's font, the commands behind them, the progress timer and the display of each
+// outcome. Everything here runs on the UI thread; the worker reaches it only through
+// PostDownloadDone.
 #pragma once
 
 #include <QString>
@@ -14,7 +15,8 @@ class QLabel;
 class QListWidget;
 
 // The client area the Windows edition's layout lives in: its 710 x 455 window less a fixed frame
-// of 3 pixels on each side and a 23-pixel title bar (96 dpi).
+// of 3 pixels on each side and a 23-pixel title bar (96 dpi). The main window has this size where
+// the desktop's font fits the Windows pixels, and is larger where it does not.
 inline constexpr int ClientWidth = 704;
 inline constexpr int ClientHeight = 426;
 

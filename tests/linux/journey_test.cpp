@@ -22,7 +22,10 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <QtTest>
 
@@ -93,6 +96,41 @@ void Screenshot(const char* name, QWidget* over = nullptr) {
         appUi.window->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     const QString path = QString("%1/linux-%2-%3.png").arg(folder, name, russian ? "ru" : "en");
     QVERIFY2(!shot.isNull() && shot.save(path), qPrintable(path));
+}
+
+// Whether `control`'s text shows whole at `size`, in the control's font: a label's text (the status
+// line's also at its longest, a progress with the largest counts); a button's caption with the
+// style's button margin and frame; in an edit box, a line with a pixel clear above and below inside
+// the style's frame; eight lines in the list.
+bool ShowsWhole(QWidget* control, QSize size) {
+    const QFontMetrics metrics = control->fontMetrics();
+    QStyle* style = control->style();
+    const auto textFits = [&](const QString& text, int margin) {
+        const QRect extent = metrics.boundingRect(QRect(0, 0, 10000, 1000), 0, text);
+        return extent.width() + margin <= size.width() && extent.height() + margin <= size.height();
+    };
+    if (control == appUi.statusLine &&
+        !textFits(Progress("18446744073709551615 / 18446744073709551615"), 0)) {
+        return false;
+    }
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        return textFits(label->text(), 0);
+    }
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        return textFits(button->text(),
+                        style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, control) +
+                            2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, control));
+    }
+    if (qobject_cast<QLineEdit*>(control) != nullptr) {
+        QStyleOptionFrame frame;
+        frame.initFrom(control);
+        frame.rect = QRect(QPoint(), size);
+        frame.lineWidth = style->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, control);
+        return style->subElementRect(QStyle::SE_LineEditContents, &frame, control).height() >=
+               metrics.height() + 2;
+    }
+    auto* list = qobject_cast<QListWidget*>(control);
+    return list != nullptr && size.height() - 2 * list->frameWidth() >= 8 * metrics.lineSpacing();
 }
 
 struct Box {
@@ -263,22 +301,52 @@ class Journey : public QObject {
         modalWatches.clear();
     }
 
+    // At the desktop's font size, set as a platform theme sets it before the window is made:
+    // every text shows whole, the controls keep the Windows edition's order and arrangement and
+    // lie apart inside the fixed window, which is the Windows edition's, pixel for pixel, wherever
+    // the Windows pixels hold the font.
+    void layoutAndTexts_data() {
+        QTest::addColumn<int>("pointSize");
+        QTest::addColumn<QString>("screenshot");
+        QTest::newRow("9 pt") << 9 << "main-window";
+        QTest::newRow("12 pt") << 12 << QString();
+        QTest::newRow("16 pt") << 16 << "main-window-16pt";
+    }
     void layoutAndTexts() {
+        QFETCH(int, pointSize);
+        QFETCH(QString, screenshot);
+        const QFont desktopFont = QApplication::font();
+        const auto restoreFont = qScopeGuard([desktopFont] { QApplication::setFont(desktopFont); });
+        QFont font = desktopFont;
+        font.setPointSize(pointSize);
+        QApplication::setFont(font);
+        window.reset(CreateMainWindow());
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+
         QCOMPARE(window->windowTitle(), QString::fromUtf8(expectedAppTitle));
-        QCOMPARE(window->size(), QSize(ClientWidth, ClientHeight));
         QCOMPARE(window->minimumSize(), window->maximumSize());
+        QCOMPARE(window->size(), window->minimumSize());
         QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(window->windowFlags() & Qt::WindowMinimizeButtonHint);
 
         const auto controls = window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         QCOMPARE(controls.size(), qsizetype(std::size(expectedControls)));
-        int index = 0;
-        for (const ExpectedControl& expected : expectedControls) {
-            QWidget* control = controls[index++];
-            QCOMPARE(control->geometry(),
-                     QRect(expected.x, expected.y, expected.width, expected.height));
-            QVERIFY2(control->x() + control->width() <= ClientWidth, expected.role);
-            QVERIFY2(control->y() + control->height() <= ClientHeight, expected.role);
+        QList<QRect> windowsRects;
+        bool windowsFit = true;
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            const ExpectedControl& expected = expectedControls[i];
+            windowsRects << QRect(expected.x, expected.y, expected.width, expected.height);
+            windowsFit = windowsFit && ShowsWhole(controls[i], windowsRects[i].size());
+        }
+        if (windowsFit) {
+            QCOMPARE(window->size(), QSize(ClientWidth, ClientHeight));
+        }
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            const ExpectedControl& expected = expectedControls[i];
+            QWidget* control = controls[i];
+            const QRect live = control->geometry();
             QString text;
             if (auto* label = qobject_cast<QLabel*>(control)) {
                 text = label->text();
@@ -288,12 +356,35 @@ class Journey : public QObject {
                 text = edit->text();
             }
             QCOMPARE(text, expected.textKey ? Expected(expected.textKey) : QString());
+            QVERIFY2(ShowsWhole(control, live.size()), expected.role);
+            if (windowsFit) {
+                QCOMPARE(live, windowsRects[i]);
+            }
+            QVERIFY2(live.width() >= windowsRects[i].width() &&
+                         live.height() >= windowsRects[i].height(),
+                     expected.role);
+            QVERIFY2(window->rect().contains(live), expected.role);
+            // The Windows arrangement: what lay above or left of another still does, edges that
+            // lined up still do, and no two controls overlap.
+            for (qsizetype j = 0; j < controls.size(); ++j) {
+                const QRect a = windowsRects[i], b = windowsRects[j],
+                            other = controls[j]->geometry();
+                const QByteArray pair =
+                    QByteArray(expected.role) + " / " + expectedControls[j].role;
+                QVERIFY2(i == j || !live.intersects(other), pair);
+                QVERIFY2(a.y() + a.height() > b.y() || live.y() + live.height() <= other.y(), pair);
+                QVERIFY2(a.x() + a.width() > b.x() || live.x() + live.width() <= other.x(), pair);
+                QVERIFY2(a.x() != b.x() || live.x() == other.x(), pair);
+                QVERIFY2(a.right() != b.right() || live.right() == other.right(), pair);
+            }
         }
         QVERIFY(appUi.targetEdit->isReadOnly());
         QVERIFY(!appUi.cancelButton->isEnabled());
         QVERIFY(appUi.downloadButton->isDefault());
         QCOMPARE(appUi.historyList->count(), 0);
-        Screenshot("main-window");
+        if (!screenshot.isEmpty()) {
+            Screenshot(qPrintable(screenshot));
+        }
     }
 
     void missingInput() {
