@@ -5,6 +5,7 @@
 // environment names, so the same cases run in English and in Russian. Run on a real X display with
 // QM_SCREENSHOT_DIR set, it also pictures the window at four moments of its cases for the README.
 // UI thread only, except the engine's worker.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -16,11 +17,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -511,6 +515,71 @@ class Journey : public QObject {
         }
     }
 
+    // The session's end, on the program in a process of its own with a stand-in desktop portal on
+    // a private session bus. A finished download asked the desktop to hold logout and suspend and
+    // withdrew it; idle, SIGTERM ends the program at once. SIGTERM, SIGINT and SIGHUP during a
+    // download each end it within seconds with that signal's status, no staging file left and the
+    // file it was to replace untouched.
+    void sessionEnd() {
+        QProcess bus;
+        bus.start("dbus-daemon", {"--session", "--print-address", "--nofork"});
+        QVERIFY(bus.waitForReadyRead(5000));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(bus.readLine()).trimmed());
+        QProcess portal;
+        portal.setProcessEnvironment(environment);
+        portal.start("/usr/bin/python3", {QFINDTESTDATA("portal_standin.py")});
+        const auto nextLine = [&portal] {
+            while (!portal.canReadLine() && portal.waitForReadyRead(10000)) {
+            }
+            return portal.readLine().trimmed();
+        };
+        const auto nextCall = [&] { return QJsonDocument::fromJson(nextLine()).object(); };
+        QCOMPARE(nextLine(), QByteArray("ready"));
+        { std::ofstream(Target("kept.bin").toStdString()) << "old"; }
+
+        for (const int sent : {0, SIGTERM, SIGINT, SIGHUP}) {
+            const QString name = sent == 0 ? "done.bin" : "kept.bin";
+            QProcess child;
+            QProcessEnvironment childEnvironment = environment;
+            childEnvironment.insert(
+                "QM_SESSION_URL",
+                BedUrl(sent == 0 ? "/paced/300000?ms=50" : "/paced/50000000?ms=100"));
+            childEnvironment.insert("QM_SESSION_TARGET", Target(name));
+            child.setProcessEnvironment(childEnvironment);
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.start(QCoreApplication::applicationFilePath(), QStringList());
+            const QJsonObject inhibit = nextCall();
+            QCOMPARE(inhibit["call"].toString(), QString("Inhibit"));
+            QCOMPARE(inhibit["window"].toString(), QString());
+            QCOMPARE(inhibit["flags"].toInt(), 1 | 4);
+            QCOMPARE(inhibit["reason"].toString(), Expected("download_in_progress"));
+            if (sent == 0) {
+                const QJsonObject close = nextCall();
+                QCOMPARE(close["call"].toString(), QString("Close"));
+                QCOMPARE(close["handle"], inhibit["handle"]);
+                QCOMPARE(QFileInfo(Target(name)).size(), 300000);
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(QDir(directory).entryList({"*.part"}).size() == 1, 10000);
+            }
+            QElapsedTimer clock;
+            clock.start();
+            kill(child.processId(), sent == 0 ? SIGTERM : sent);
+            QVERIFY(child.waitForFinished(10000));
+            qInfo("signal %d: the program ended %lld ms after it", sent, clock.elapsed());
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(child.exitCode(), sent == 0 ? SIGTERM : sent);
+            QCOMPARE(QDir(directory).entryList(QDir::Files), QStringList({"done.bin", "kept.bin"}));
+            QFile kept(Target("kept.bin"));
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), QByteArray("old"));
+        }
+        portal.terminate();
+        portal.waitForFinished();
+        bus.terminate();
+        bus.waitForFinished();
+    }
+
     // Tab walks URL, Browse, Download and skips the disabled Cancel; Enter presses the focused
     // button and means Download anywhere else. The keyboard follows the controls that are
     // enabled and comes back when the download ends.
@@ -562,7 +631,25 @@ class Journey : public QObject {
     }
 };
 
+// The program as main.cpp starts it, with one download to QM_SESSION_URL started through the
+// window's commands; sessionEnd runs this in a process of its own and ends it.
+int RunSessionChild(int argc, char** argv) {
+    appGlobals.russianUi = RussianUiFromEnvironment();
+    QApplication application(argc, argv);
+    InstallSessionEnd();
+    std::unique_ptr<QWidget> window(CreateMainWindow());
+    window->show();
+    appUi.urlEdit->setText(qEnvironmentVariable("QM_SESSION_URL"));
+    appGlobals.targetPath = qEnvironmentVariable("QM_SESSION_TARGET").toStdString();
+    appGlobals.replaceExisting = QFile::exists(qEnvironmentVariable("QM_SESSION_TARGET"));
+    OnDownloadCommand();
+    return application.exec();
+}
+
 int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet("QM_SESSION_URL")) {
+        return RunSessionChild(argc, argv);
+    }
     // Qt's own Save As dialog, which the test can answer, also where a desktop offers another.
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication application(argc, argv);
