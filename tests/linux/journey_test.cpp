@@ -353,9 +353,18 @@ class Journey : public QObject {
         QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
         CheckBox(*box, "enter_link_and_target", QMessageBox::Information, {});
 
-        // A second success goes below the first, whatever the names' order.
-        StartWith(BedUrl("/ok/10"), "a-second");
-        QVERIFY(WaitIdle(10000));
+        // A second success goes below the first, whatever the names' order. Its progress starts
+        // from zero, not from the first download's count (its body waits 700 ms for the ticks).
+        StartWith(BedUrl("/chunked/10?ms=700"), "a-second");
+        QStringList seen;
+        while (appGlobals.busy) {
+            seen << Status();
+            QTest::qWait(5);
+        }
+        seen.removeDuplicates();
+        seen.removeAll(Expected("connecting"));
+        QVERIFY2(QStringList({Progress("0"), Progress("10")}).contains(seen.value(0)),
+                 qPrintable(seen.join(" | ")));
         QCOMPARE(appUi.historyList->count(), 2);
         QVERIFY(appUi.historyList->item(1)->text().startsWith("a-second"));
         Screenshot("session-list");
@@ -452,12 +461,17 @@ class Journey : public QObject {
         QVERIFY2(Status() != Expected("connecting"), "a second download started");
         QVERIFY(appGlobals.bytesReceived.load() > 0);
 
-        OnCancelCommand();
+        // Escape is Cancel, from the control that has the keyboard.
+        QCOMPARE(Focus(), appUi.cancelButton);
+        QTest::keyClick(Focus(), Qt::Key_Escape);
+        QCOMPARE(Status(), Expected("cancelling"));
         QVERIFY(WaitIdle(10000));
         QCOMPARE(Status(), Expected("cancelled"));
-        // Cancel while idle does nothing.
+        // Cancel while idle does nothing, and Escape does not close the window.
         OnCancelCommand();
+        QTest::keyClick(Focus(), Qt::Key_Escape);
         QCOMPARE(Status(), Expected("cancelled"));
+        QVERIFY(window->isVisible());
     }
 
     // Closing while busy cancels and stops all input; the window goes only once the outcome has
@@ -542,9 +556,8 @@ class Journey : public QObject {
             const QString name = sent == 0 ? "done.bin" : "kept.bin";
             QProcess child;
             QProcessEnvironment childEnvironment = environment;
-            childEnvironment.insert(
-                "QM_SESSION_URL",
-                BedUrl(sent == 0 ? "/paced/300000?ms=50" : "/paced/50000000?ms=100"));
+            childEnvironment.insert("QM_SESSION_URL", BedUrl(sent == 0 ? "/paced/300000?ms=50"
+                                                                       : "/paced/50000000?ms=100"));
             childEnvironment.insert("QM_SESSION_TARGET", Target(name));
             child.setProcessEnvironment(childEnvironment);
             child.setProcessChannelMode(QProcess::ForwardedChannels);
