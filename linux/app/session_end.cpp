@@ -152,7 +152,11 @@ void InstallSessionEnd() {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (const int number : EndingSignals) {
-        sigaction(number, &action, nullptr);
+        // A signal ignored from the start (nohup ignores SIGHUP) stays ignored.
+        struct sigaction before = {};
+        if (sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            sigaction(number, &action, nullptr);
+        }
     }
     std::atexit(WaitForWorkerAtExit);
 }
