@@ -1,11 +1,9 @@
 #!/usr/bin/python3
-"""Stand-in for the desktop portal's Inhibit interface, on the session bus that
+"""A stand-in for the desktop portal's Inhibit, on the session bus that
 DBUS_SESSION_BUS_ADDRESS names.  Prints "ready" once it owns the portal's name,
-then one JSON line per call it receives, flushed at once:
-  {"call": "Inhibit", "window": ..., "flags": ..., "reason": ..., "handle": ...}
-  {"call": "Close", "handle": ...}
-Each Inhibit answers with a request handle of its own, whose Close is logged.
-Ends on SIGTERM."""
+then one line per call, flushed at once: [window, flags, reason] in compact
+JSON for each Inhibit, and "Close" when a request it handed out is closed (any
+other handle has no object to close).  Ends on SIGTERM."""
 
 import json
 
@@ -15,14 +13,10 @@ import dbus.service
 from gi.repository import GLib
 
 
-def log(entry):
-    print(json.dumps(entry, ensure_ascii=False), flush=True)
-
-
 class Request(dbus.service.Object):
     @dbus.service.method("org.freedesktop.portal.Request")
     def Close(self):
-        log({"call": "Close", "handle": self.__dbus_object_path__})
+        print("Close", flush=True)
         self.remove_from_connection()
 
 
@@ -35,8 +29,8 @@ class Portal(dbus.service.Object):
         Portal.requests += 1
         handle = "/org/freedesktop/portal/desktop/request/standin/t%d" % Portal.requests
         Request(self.connection, handle)
-        log({"call": "Inhibit", "window": str(window), "flags": int(flags),
-             "reason": str(options.get("reason", "")), "handle": handle})
+        call = [str(window), int(flags), str(options.get("reason", ""))]
+        print(json.dumps(call, ensure_ascii=False, separators=(",", ":")), flush=True)
         return dbus.ObjectPath(handle)
 
 
