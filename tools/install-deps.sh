@@ -9,6 +9,8 @@ build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 
                 qt6-translations-l10n)
 test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode
                locales util-linux fonts-dejavu-core)
+# The session's end: a private session bus and a stand-in desktop portal for the journey tests.
+test_packages+=(dbus-daemon python3-dbus python3-gi)
 release_packages=(python3 osslsigncode)
 linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev
                 qt6-translations-l10n)

@@ -118,6 +118,7 @@ void SetBusy(bool flag) {
     if (focusLost && !appGlobals.closePending) {
         (flag ? appUi.cancelButton : appUi.focusAfterBusy)->setFocus();
     }
+    SessionBusyChanged(flag);
 }
 
 bool OnCloseRequest() {
@@ -139,6 +140,8 @@ bool PostDownloadDone(void* owner, DownloadOutcome* outcome) {
     if (window == nullptr) {
         return false;
     }
-    return QMetaObject::invokeMethod(
+    const bool posted = QMetaObject::invokeMethod(
         window, [outcome] { OnDownloadDone(outcome); }, Qt::QueuedConnection);
+    NoteOutcomeHandedOver();
+    return posted;
 }

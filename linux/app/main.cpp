@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     // Before any window or worker exists; it never changes during the run.
     appGlobals.russianUi = RussianUiFromEnvironment();
     QApplication application(argc, argv);
+    InstallSessionEnd();
     // Qt's own words (the Save As dialog, its question before replacing a file) in the program's
     // language rather than the locale's; without the translation they stay English.
     QTranslator qtTexts;

@@ -30,10 +30,14 @@ class MainWindow : public QWidget {
         }
     }
     // Keys no control took arrive here: Enter in the URL box, the destination box or the list.
-    // A focused button takes Enter itself.
+    // A focused button takes Enter itself. Escape is Cancel, and never closes the window.
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
             OnEnterKey();
+            return;
+        }
+        if (event->key() == Qt::Key_Escape) {
+            OnCancelCommand();
             return;
         }
         QWidget::keyPressEvent(event);

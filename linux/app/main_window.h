@@ -58,3 +58,13 @@ void ShowMessage(const QString& text, bool isError);
 void OnProgressTimer();
 // Takes ownership of the outcome and frees it before returning.
 void OnDownloadDone(DownloadOutcome* outcome);
+
+// The end of the session (session_end.cpp). Once the application exists: SIGTERM, SIGINT and
+// SIGHUP end the program as closing the window does, then with the signal's own status, and an
+// exit while a download runs first lets the worker remove its staging file.
+void InstallSessionEnd();
+// From SetBusy: asks the desktop to hold logout and suspend while a download runs, and ends the
+// program once a download a signal cancelled is over.
+void SessionBusyChanged(bool busy);
+// From PostDownloadDone, on the worker, once the outcome is on its way.
+void NoteOutcomeHandedOver();

@@ -5,6 +5,7 @@
 // environment names, so the same cases run in English and in Russian. Run on a real X display with
 // QM_SCREENSHOT_DIR set, it also pictures the window at four moments of its cases for the README.
 // UI thread only, except the engine's worker.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -16,11 +17,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
@@ -237,6 +241,13 @@ bool WaitIdle(int ms) {
     return !appGlobals.busy;
 }
 
+// The next line a helper process writes, without its line end; empty if none comes in time.
+QByteArray NextLine(QProcess& process) {
+    while (!process.canReadLine() && process.waitForReadyRead(10000)) {
+    }
+    return process.readLine().trimmed();
+}
+
 QWidget* Focus() {
     return appUi.window->focusWidget();
 }
@@ -440,9 +451,18 @@ class Journey : public QObject {
         QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
         CheckBox(*box, "enter_link_and_target", QMessageBox::Information, {});
 
-        // A second success goes below the first, whatever the names' order.
-        StartWith(BedUrl("/ok/10"), "a-second");
-        QVERIFY(WaitIdle(10000));
+        // A second success goes below the first, whatever the names' order. Its progress starts
+        // from zero, not from the first download's count (its body waits 700 ms for the ticks).
+        StartWith(BedUrl("/chunked/10?ms=700"), "a-second");
+        QStringList seen;
+        while (appGlobals.busy) {
+            seen << Status();
+            QTest::qWait(5);
+        }
+        seen.removeDuplicates();
+        seen.removeAll(Expected("connecting"));
+        QVERIFY2(QStringList({Progress("0"), Progress("10")}).contains(seen.value(0)),
+                 qPrintable(seen.join(" | ")));
         QCOMPARE(appUi.historyList->count(), 2);
         QVERIFY(appUi.historyList->item(1)->text().startsWith("a-second"));
         Screenshot("session-list");
@@ -539,12 +559,17 @@ class Journey : public QObject {
         QVERIFY2(Status() != Expected("connecting"), "a second download started");
         QVERIFY(appGlobals.bytesReceived.load() > 0);
 
-        OnCancelCommand();
+        // Escape is Cancel, from the control that has the keyboard.
+        QCOMPARE(Focus(), appUi.cancelButton);
+        QTest::keyClick(Focus(), Qt::Key_Escape);
+        QCOMPARE(Status(), Expected("cancelling"));
         QVERIFY(WaitIdle(10000));
         QCOMPARE(Status(), Expected("cancelled"));
-        // Cancel while idle does nothing.
+        // Cancel while idle does nothing, and Escape does not close the window.
         OnCancelCommand();
+        QTest::keyClick(Focus(), Qt::Key_Escape);
         QCOMPARE(Status(), Expected("cancelled"));
+        QVERIFY(window->isVisible());
     }
 
     // Closing while busy cancels and stops all input; the window goes only once the outcome has
@@ -602,6 +627,86 @@ class Journey : public QObject {
         }
     }
 
+    // The session's end, on the program in a process of its own with a stand-in desktop portal on
+    // a private session bus. A finished download asked the desktop to hold logout and suspend and
+    // withdrew it; idle, SIGTERM ends the program at once. SIGTERM, SIGINT and SIGHUP during a
+    // download each end it within seconds with that signal's status, and so does the loss of its
+    // X server (-1) with Qt's status 1: no staging file is left and the file it was to replace
+    // keeps its bytes.
+    void sessionEnd() {
+        QProcess bus;
+        bus.start("dbus-daemon", {"--session", "--print-address", "--nofork"});
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", NextLine(bus));
+        QProcess portal;
+        portal.setProcessEnvironment(environment);
+        portal.start("/usr/bin/python3", {QFINDTESTDATA("portal_standin.py")});
+        QCOMPARE(NextLine(portal), QByteArray("ready"));
+        { std::ofstream(Target("kept.bin").toStdString()) << "old"; }
+        const QByteArray asked =
+            QJsonDocument(QJsonArray{"", 1 | 4, Expected("download_in_progress")})
+                .toJson(QJsonDocument::Compact);
+
+        for (const int sent : {0, SIGTERM, SIGINT, SIGHUP, -1}) {
+            const QString name = sent == 0 ? "done.bin" : "kept.bin";
+            QProcessEnvironment childEnvironment = environment;
+            // The SIGTERM round's pieces come far apart, so that its SIGHUP comes during the wait.
+            const char* url = sent == 0         ? "/paced/300000?ms=50"
+                              : sent == SIGTERM ? "/paced/50000000?ms=1000"
+                                                : "/paced/50000000?ms=100";
+            childEnvironment.insert("QM_SESSION_URL", BedUrl(url));
+            childEnvironment.insert("QM_SESSION_TARGET", Target(name));
+            QProcess xvfb;
+            if (sent < 0) {
+                xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+                childEnvironment.insert("DISPLAY", ":" + NextLine(xvfb));
+                childEnvironment.insert("QT_QPA_PLATFORM", "xcb");
+                // Qt ends the program with exit() from inside its event handling; what the stack
+                // and libraries still hold then is no leak of the program's.
+                childEnvironment.insert("ASAN_OPTIONS", "detect_leaks=0");
+            }
+            QProcess child;
+            child.setProcessEnvironment(childEnvironment);
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.start(QCoreApplication::applicationFilePath(), QStringList());
+            // Its own pid, also once the child has been reaped: kill(0) would hit this test.
+            const pid_t pid = static_cast<pid_t>(child.processId());
+            QVERIFY(pid > 0);
+            QCOMPARE(NextLine(portal), asked);
+            if (sent == 0) {
+                QCOMPARE(NextLine(portal), QByteArray("Close"));
+                QCOMPARE(QFileInfo(Target(name)).size(), 300000);
+            } else {
+                // Signalled between two pieces: the cancellation waits for the next one.
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    QDir(directory).entryInfoList({"*.part"}).value(0).size() >= 65536, 10000);
+            }
+            QElapsedTimer clock;
+            clock.start();
+            if (sent < 0) {
+                xvfb.terminate();
+            } else {
+                kill(pid, sent == 0 ? SIGTERM : sent);
+            }
+            if (sent == SIGTERM) {
+                // As logind ends a session: SIGHUP right after SIGTERM, which must not cut short
+                // the wait for the staging file nor change the status.
+                QTest::qWait(20);
+                kill(pid, SIGHUP);
+            }
+            QVERIFY(child.state() == QProcess::NotRunning || child.waitForFinished(10000));
+            qInfo("round %d: the program ended %lld ms after it", sent, clock.elapsed());
+            QCOMPARE(child.exitStatus(), sent < 0 ? QProcess::NormalExit : QProcess::CrashExit);
+            QCOMPARE(child.exitCode(), sent < 0 ? 1 : sent == 0 ? SIGTERM : sent);
+            QCOMPARE(QDir(directory).entryList(QDir::Files), QStringList({"done.bin", "kept.bin"}));
+            QCOMPARE(QFileInfo(Target("kept.bin")).size(), 3);
+        }
+        portal.terminate();
+        portal.waitForFinished();
+        bus.terminate();
+        bus.waitForFinished();
+    }
+
     // Tab walks URL, Browse, Download and skips the disabled Cancel; Enter presses the focused
     // button and means Download anywhere else. The keyboard follows the controls that are
     // enabled and comes back when the download ends.
@@ -653,7 +758,25 @@ class Journey : public QObject {
     }
 };
 
+// The program as main.cpp starts it, with one download to QM_SESSION_URL started through the
+// window's commands; sessionEnd runs this in a process of its own and ends it.
+int RunSessionChild(int argc, char** argv) {
+    appGlobals.russianUi = RussianUiFromEnvironment();
+    QApplication application(argc, argv);
+    InstallSessionEnd();
+    std::unique_ptr<QWidget> window(CreateMainWindow());
+    window->show();
+    appUi.urlEdit->setText(qEnvironmentVariable("QM_SESSION_URL"));
+    appGlobals.targetPath = qEnvironmentVariable("QM_SESSION_TARGET").toStdString();
+    appGlobals.replaceExisting = QFile::exists(qEnvironmentVariable("QM_SESSION_TARGET"));
+    OnDownloadCommand();
+    return application.exec();
+}
+
 int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet("QM_SESSION_URL")) {
+        return RunSessionChild(argc, argv);
+    }
     // Qt's own Save As dialog, which the test can answer, also where a desktop offers another.
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication application(argc, argv);

@@ -78,7 +78,7 @@ endforeach()
 # The journey through the real window, in process on Qt's offscreen platform, in each language, in
 # a bed of its own per language. Its expectations are the Windows journey's, written out as a
 # header.
-find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+find_package(Qt6 REQUIRED COMPONENTS Widgets DBus Test)
 add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/journey_expected.h
     COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/expected_header.py
             ${CMAKE_CURRENT_BINARY_DIR}/journey_expected.h
@@ -100,7 +100,8 @@ target_include_directories(linux_journey_tests_sanitized PRIVATE ${PROJECT_SOURC
                            ${PROJECT_SOURCE_DIR}/linux ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE} -O1 -g)
 target_link_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE})
-target_link_libraries(linux_journey_tests_sanitized PRIVATE Qt6::Widgets Qt6::Test PkgConfig::CURL)
+target_link_libraries(linux_journey_tests_sanitized PRIVATE Qt6::Widgets Qt6::DBus Qt6::Test
+                                                            PkgConfig::CURL)
 foreach(language en ru)
     foreach(variant "" _sanitized)
         set(name linux.journey.${language}${variant})
