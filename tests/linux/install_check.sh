@@ -73,16 +73,17 @@ if [ -n "${DISPLAY:-}" ]; then
     class=$(xprop -id "${window:-0}" WM_CLASS 2>&1)
     [ "$class" = 'WM_CLASS(STRING) = "quillmere", "quillmere"' ] || fail "X11 class: $class"
     icons=$(xprop -len 10000000 -id "${window:-0}" _NET_WM_ICON 2>&1 |
-            grep -o 'Icon ([0-9]* x [0-9]*)' | grep -o '^Icon ([0-9]*' | grep -o '[0-9]*$' | sort -n)
+            grep -o 'Icon ([0-9]* x [0-9]*)' | grep -o '^Icon ([0-9]*' | grep -o '[0-9]*$' | sort -n || true)
     [ "$(echo $icons)" = "$sizes" ] || fail "X11 window icon sizes: $(echo $icons)"
     kill "$pid" && wait "$pid" 2>/dev/null || true
 fi
 # On Wayland: the app id, as the program's side of the protocol shows it.
 if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    rm -f "$build/install-check.wayland"
     WAYLAND_DEBUG=client QT_QPA_PLATFORM=wayland "$app" 2>"$build/install-check.wayland" &
     pid=$!
     for _ in $(seq 1 100); do
-        grep -q 'set_app_id' "$build/install-check.wayland" && break
+        grep -qs 'set_app_id' "$build/install-check.wayland" && break
         sleep 0.1
     done
     grep -q "xdg_toplevel@[0-9]*\.set_app_id(\"$id\")" "$build/install-check.wayland" ||
