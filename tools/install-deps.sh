@@ -9,6 +9,7 @@ build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 
                 qt6-translations-l10n)
 test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode
                locales util-linux fonts-dejavu-core)
+test_packages+=(exfat-fuse exfatprogs)  # an exFAT stick through FUSE in the Linux bed
 release_packages=(python3 osslsigncode)
 linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev
                 qt6-translations-l10n)

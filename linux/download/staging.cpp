@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -122,7 +123,10 @@ bool CompleteStagingFile(JobState& state, int file, CopyEnd end) {
 
 // Where the file system refuses the rename without replacement (ntfs-3g says EINVAL, an old kernel
 // ENOSYS), a second name for the file made with link(), which never replaces an existing name,
-// followed by the removal of the staging name, does the same job.
+// followed by the removal of the staging name, does the same job. Where it has no hard links
+// either (exFAT through FUSE, gvfs, MTP phones, rclone), a plain rename does it once the
+// destination's name is seen to be still free: a complete, checked body is not thrown away for
+// want of a way to commit that the file system does not offer.
 int MoveWithoutReplacing(const char* from, const char* to) {
     if (platformSeam.renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
         return 0;
@@ -130,11 +134,22 @@ int MoveWithoutReplacing(const char* from, const char* to) {
     if (errno != EINVAL && errno != ENOSYS) {
         return -1;
     }
-    if (platformSeam.link(from, to) != 0) {
+    if (platformSeam.link(from, to) == 0) {
+        unlink(from);
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) {
         return -1;
     }
-    unlink(from);
-    return 0;
+    struct stat existing {};
+    if (lstat(to, &existing) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    if (errno != ENOENT) {
+        return -1;
+    }
+    return platformSeam.rename(from, to);
 }
 
 // Makes the commit durable: the rename lives in the folder, which is flushed on its own. The

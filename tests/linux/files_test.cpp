@@ -1,7 +1,9 @@
 // The file side of whole jobs: staging names beside the destination, exclusive creation, the mode
 // the umask leaves, the zone mark as an extended attribute, the commit without and with
-// replacement, cancellation at the poll points; on the build tree's file system and on a real
-// NTFS volume (ntfs-3g), where the mark must read back as the file's Zone.Identifier stream.
+// replacement, the replaced file's protection, links, long names, a disk too small, cancellation at
+// the poll points; on the build tree's file system, on a tmpfs of 4 MiB, on exFAT through FUSE and
+// on a real NTFS volume (ntfs-3g), where the mark must read back as the file's Zone.Identifier
+// stream.
 // Test thread; each job on a worker thread of its own.
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -136,17 +138,19 @@ TEST_F(LinuxFiles, CancelEndsTheJobAtThePollPointsAndDeletesTheStagingFile) {
         << DescribeSnapshot(SnapshotDirectory(directory));
 }
 
-class LinuxNtfs : public LinuxFiles {
+// The volumes of USB sticks. ntfs-3g refuses the rename without replacement where the name is free
+// (EINVAL), so the commit takes the link-and-unlink way; exFAT through FUSE has no hard links
+// either (EPERM), so the commit is a rename once the name is seen to be free. On both, a taken
+// name is never replaced unasked, and a confirmed one is.
+class LinuxMount : public LinuxFiles, public ::testing::WithParamInterface<const char*> {
   protected:
     void SetUp() override {
         LinuxFiles::SetUp();
-        directory = FreshDirectory(BedVariable("QM_NTFS_MOUNT"));
+        directory = FreshDirectory(BedVariable(GetParam()));
     }
 };
 
-// ntfs-3g refuses the rename without replacement where the name is free (EINVAL), so the commit
-// takes the link-and-unlink way here, for real.
-TEST_F(LinuxNtfs, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream) {
+TEST_P(LinuxMount, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream) {
     const JobResult committed = RunJob(BedUrl("/ok/70000"), Target("dest.bin"));
     ASSERT_TRUE(committed.outcome);
     EXPECT_TRUE(committed.outcome->succeeded) << committed.outcome->errorText;
@@ -156,11 +160,24 @@ TEST_F(LinuxNtfs, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream
     ASSERT_TRUE(refused.outcome);
     EXPECT_EQ(refused.outcome->errorText, SystemText(EEXIST));
 
+    WriteWholeFile(Target("old.bin"), "old");
+    JobOptions replace;
+    replace.replaceExisting = true;
+    const JobResult replaced = RunJob(BedUrl("/ok/1000"), Target("old.bin"), replace);
+    ASSERT_TRUE(replaced.outcome);
+    EXPECT_TRUE(replaced.outcome->succeeded) << replaced.outcome->errorText;
+
     DirectorySnapshot after = SnapshotDirectory(directory);
-    EXPECT_EQ(after.size(), 2u) << DescribeSnapshot(after);
+    EXPECT_EQ(after.size(), 3u) << DescribeSnapshot(after);
     EXPECT_TRUE(IsBedBody(after["dest.bin"].bytes, 70000));
-    EXPECT_EQ(after["dest.bin"].zoneMark, ZoneMark);
     EXPECT_EQ(after["taken.bin"].bytes, "already here");
+    EXPECT_TRUE(IsBedBody(after["old.bin"].bytes, 1000));
+    // exFAT has no named streams, so no mark.
+    const bool ntfs = std::string(GetParam()) == "QM_NTFS_MOUNT";
+    EXPECT_EQ(after["dest.bin"].zoneMark, ntfs ? ZoneMark : "");
+    if (!ntfs) {
+        return;
+    }
 
     // What Windows sees: the volume again, with named streams shown as "file:stream".
     const std::string remount = BedVariable("QM_NTFS_REMOUNT");
@@ -173,5 +190,7 @@ TEST_F(LinuxNtfs, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream
     EXPECT_EQ(stream, ZoneMark);
     EXPECT_FALSE(takenHasStream);
 }
+
+INSTANTIATE_TEST_SUITE_P(Volumes, LinuxMount, ::testing::Values("QM_NTFS_MOUNT", "QM_EXFAT_MOUNT"));
 
 } // namespace
