@@ -29,13 +29,21 @@ bool CancelSeen(JobState& state) {
     return false;
 }
 
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // A name nobody else has, or none: a name that is taken is left alone and the next is tried. The
 // file is readable and writable as the umask allows, like any file the user saves, and is not
-// inherited by programs the process may start.
+// inherited by programs the process may start. Where the destination's name is close to the file
+// system's limit for one name, the staging name keeps less of it.
 int CreateStagingFile(JobState& state) {
     const auto processId = static_cast<std::uint32_t>(getpid());
+    const long longest = pathconf(FolderOf(state.job->targetPath).c_str(), _PC_NAME_MAX);
+    const core::NameLimit limit{longest > 0 ? static_cast<std::size_t>(longest) : 0, false, "/"};
     for (unsigned n = 0; n < core::StagingAttempts; ++n) {
-        state.stagingPath = core::StagingFileName(state.job->targetPath, processId, n);
+        state.stagingPath = core::StagingFileName(state.job->targetPath, processId, n, limit);
         const int file =
             open(state.stagingPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (file >= 0) {
@@ -155,10 +163,7 @@ int MoveWithoutReplacing(const char* from, const char* to) {
 // Makes the commit durable: the rename lives in the folder, which is flushed on its own. The
 // file is in place whatever this reports, so a failure here does not fail the job.
 void FlushFolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path.substr(0, slash);
+    const std::string folder = FolderOf(path);
     const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) {
         fsync(directory);

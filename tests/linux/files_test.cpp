@@ -138,6 +138,26 @@ TEST_F(LinuxFiles, CancelEndsTheJobAtThePollPointsAndDeletesTheStagingFile) {
         << DescribeSnapshot(SnapshotDirectory(directory));
 }
 
+// Names as long as the file system takes (255 bytes): the staging name keeps less of the name, and
+// the file still commits under its whole one. In Cyrillic each letter is two bytes.
+TEST_F(LinuxFiles, NamesAsLongAsTheFileSystemTakesCommitUnderTheirWholeNames) {
+    std::string cyrillic;
+    for (int i = 0; i < 120; ++i) {
+        cyrillic += "ж";
+    }
+    const std::string names[] = {std::string(246, 'a') + ".iso", cyrillic + ".iso"};
+    for (const std::string& name : names) {
+        const JobResult result = RunJob(BedUrl("/ok/1000"), Target(name));
+        ASSERT_TRUE(result.outcome);
+        EXPECT_TRUE(result.outcome->succeeded) << name.size() << ": " << result.outcome->errorText;
+    }
+    DirectorySnapshot after = SnapshotDirectory(directory);
+    EXPECT_EQ(after.size(), 2u) << DescribeSnapshot(after);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(IsBedBody(after[name].bytes, 1000)) << name.size();
+    }
+}
+
 // The volumes of USB sticks. ntfs-3g refuses the rename without replacement where the name is free
 // (EINVAL), so the commit takes the link-and-unlink way; exFAT through FUSE has no hard links
 // either (EPERM), so the commit is a rename once the name is seen to be free. On both, a taken
