@@ -3,6 +3,7 @@
 #include "download/staging.h"
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -34,16 +35,41 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The file the chosen name stands for. Where the name is a symbolic link, or a chain of them, the
+// file at its end is what the user means to replace, as cp and curl -o see it: the staging file
+// goes beside that file, so that the commit stays a rename within one file system, and the links
+// stay links. A link whose end does not exist yet names the file to create there. Only the last
+// part of the path is followed; the folders on the way are the system's to resolve.
+bool ResolveDestination(JobState& state, std::string& destination) {
+    destination = state.job->targetPath;
+    // As many links as the system itself follows in one path before it gives up.
+    for (int hops = 0; hops <= 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t length = readlink(destination.c_str(), target, sizeof target);
+        if (length < 0) {
+            return true; // not a link (or nothing there yet): this is the file
+        }
+        if (static_cast<std::size_t>(length) == sizeof target) {
+            state.errorCode = SystemError(ENAMETOOLONG);
+            return false;
+        }
+        const std::string next(target, static_cast<std::size_t>(length));
+        destination = next.front() == '/' ? next : FolderOf(destination) + "/" + next;
+    }
+    state.errorCode = SystemError(ELOOP);
+    return false;
+}
+
 // A name nobody else has, or none: a name that is taken is left alone and the next is tried. The
 // file is readable and writable as the umask allows, like any file the user saves, and is not
 // inherited by programs the process may start. Where the destination's name is close to the file
 // system's limit for one name, the staging name keeps less of it.
-int CreateStagingFile(JobState& state) {
+int CreateStagingFile(JobState& state, const std::string& destination) {
     const auto processId = static_cast<std::uint32_t>(getpid());
-    const long longest = pathconf(FolderOf(state.job->targetPath).c_str(), _PC_NAME_MAX);
+    const long longest = pathconf(FolderOf(destination).c_str(), _PC_NAME_MAX);
     const core::NameLimit limit{longest > 0 ? static_cast<std::size_t>(longest) : 0, false, "/"};
     for (unsigned n = 0; n < core::StagingAttempts; ++n) {
-        state.stagingPath = core::StagingFileName(state.job->targetPath, processId, n, limit);
+        state.stagingPath = core::StagingFileName(destination, processId, n, limit);
         const int file =
             open(state.stagingPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (file >= 0) {
@@ -171,7 +197,7 @@ void FlushFolderOf(const std::string& path) {
     }
 }
 
-void Commit(JobState& state) {
+void Commit(JobState& state, const std::string& destination) {
     if (CancelSeen(state)) {
         return;
     }
@@ -179,13 +205,13 @@ void Commit(JobState& state) {
     // chosen makes the commit fail instead of being overwritten unasked.
     errno = 0;
     const char* from = state.stagingPath.c_str();
-    const char* to = state.job->targetPath.c_str();
+    const char* to = destination.c_str();
     const int result =
         state.job->replaceExisting ? platformSeam.rename(from, to) : MoveWithoutReplacing(from, to);
     if (result == 0) {
         state.stagingPath.clear();
         state.outcome->succeeded = true;
-        FlushFolderOf(state.job->targetPath);
+        FlushFolderOf(destination);
     } else {
         state.errorCode = FileFailureCode(errno);
     }
@@ -194,7 +220,11 @@ void Commit(JobState& state) {
 } // namespace
 
 void StageAndCommit(JobState& state, unsigned char (&chunk)[ChunkSize]) {
-    const int file = CreateStagingFile(state);
+    std::string destination;
+    if (!ResolveDestination(state, destination)) {
+        return;
+    }
+    const int file = CreateStagingFile(state, destination);
     if (file < 0) {
         return;
     }
@@ -202,5 +232,5 @@ void StageAndCommit(JobState& state, unsigned char (&chunk)[ChunkSize]) {
     if (!CompleteStagingFile(state, file, end)) {
         return;
     }
-    Commit(state);
+    Commit(state, destination);
 }

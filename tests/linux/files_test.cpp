@@ -138,6 +138,33 @@ TEST_F(LinuxFiles, CancelEndsTheJobAtThePollPointsAndDeletesTheStagingFile) {
         << DescribeSnapshot(SnapshotDirectory(directory));
 }
 
+// A destination that is a symbolic link, or a chain of them, relative or absolute: the file at the
+// end gets the new bytes beside it and the links stay links; the outcome names what the user
+// chose. A link whose end is missing gets its file made there.
+TEST_F(LinuxFiles, ADestinationThatIsALinkReplacesTheFileItPointsTo) {
+    std::filesystem::create_directory(Target("real"));
+    WriteWholeFile(Target("real/file.iso"), "old");
+    std::filesystem::create_symlink("real/file.iso", Target("link.iso"));
+    std::filesystem::create_symlink(Target("link.iso"), Target("chain.iso"));
+    std::filesystem::create_symlink("real/new.iso", Target("dangling.iso"));
+    JobOptions replace;
+    replace.replaceExisting = true;
+    for (const char* name : {"link.iso", "chain.iso", "dangling.iso"}) {
+        const JobResult result = RunJob(BedUrl("/ok/1000"), Target(name), replace);
+        ASSERT_TRUE(result.outcome);
+        EXPECT_TRUE(result.outcome->succeeded) << name << ": " << result.outcome->errorText;
+        EXPECT_EQ(result.outcome->targetPath, Target(name));
+        EXPECT_TRUE(std::filesystem::is_symlink(Target(name))) << name;
+    }
+    EXPECT_EQ(std::filesystem::read_symlink(Target("chain.iso")), Target("link.iso"));
+    EXPECT_EQ(std::filesystem::read_symlink(Target("link.iso")), "real/file.iso");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory), {}), 4);
+    DirectorySnapshot real = SnapshotDirectory(Target("real"));
+    EXPECT_EQ(real.size(), 2u) << DescribeSnapshot(real);
+    EXPECT_TRUE(IsBedBody(real["file.iso"].bytes, 1000));
+    EXPECT_TRUE(IsBedBody(real["new.iso"].bytes, 1000));
+}
+
 // Names as long as the file system takes (255 bytes): the staging name keeps less of the name, and
 // the file still commits under its whole one. In Cyrillic each letter is two bytes.
 TEST_F(LinuxFiles, NamesAsLongAsTheFileSystemTakesCommitUnderTheirWholeNames) {
