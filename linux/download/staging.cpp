@@ -61,17 +61,21 @@ bool ResolveDestination(JobState& state, std::string& destination) {
 }
 
 // A name nobody else has, or none: a name that is taken is left alone and the next is tried. The
-// file is readable and writable as the umask allows, like any file the user saves, and is not
-// inherited by programs the process may start. Where the destination's name is close to the file
-// system's limit for one name, the staging name keeps less of it.
+// file is not inherited by programs the process may start. A new file is readable and writable
+// as the umask allows, like any file the user saves; one that is to replace a file starts
+// readable by its owner only and gets the replaced file's protection before the commit, so that
+// what the old file kept private is never open to others, not even half downloaded. Where the
+// destination's name is close to the file system's limit for one name, the staging name keeps
+// less of it.
 int CreateStagingFile(JobState& state, const std::string& destination) {
     const auto processId = static_cast<std::uint32_t>(getpid());
     const long longest = pathconf(FolderOf(destination).c_str(), _PC_NAME_MAX);
     const core::NameLimit limit{longest > 0 ? static_cast<std::size_t>(longest) : 0, false, "/"};
+    const mode_t mode = state.job->replaceExisting ? 0600 : 0666;
     for (unsigned n = 0; n < core::StagingAttempts; ++n) {
         state.stagingPath = core::StagingFileName(destination, processId, n, limit);
         const int file =
-            open(state.stagingPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            open(state.stagingPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (file >= 0) {
             return file;
         }
@@ -136,20 +140,58 @@ void MarkInternetZone(int file) {
               0);
 }
 
+// The file that replaces another keeps its protection: its owner, group and permissions, where the
+// process may set them (root may; a user may pick a group of their own). Where it may not, no one
+// gains access: people of a group that could not be kept, and the old owner, fall into other
+// classes of the new file, so each class gets only what every class its people came from had.
+// Set-user and set-group ids are never carried over to downloaded bytes. Nothing here fails the
+// job: at worst the file stays readable by its owner alone.
+void KeepProtectionOf(const std::string& destination, int file) {
+    struct stat old {};
+    if (stat(destination.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) {
+        return;
+    }
+    if (fchown(file, old.st_uid, old.st_gid) != 0) {
+        (void)!fchown(file, static_cast<uid_t>(-1), old.st_gid);
+    }
+    struct stat now {};
+    if (fstat(file, &now) != 0) {
+        return;
+    }
+    const mode_t owner = (old.st_mode >> 6) & 7;
+    mode_t group = (old.st_mode >> 3) & 7;
+    mode_t others = old.st_mode & 7;
+    if (now.st_gid != old.st_gid) {
+        group = others = group & others;
+    }
+    if (now.st_uid != old.st_uid) {
+        group &= owner;
+        others &= owner;
+    }
+    fchmod(file, (owner << 6) | (group << 3) | others);
+}
+
 // Closes the staging file; true when its content is complete, checked, flushed and marked. The
 // mark goes on after the flush and through the open descriptor, so it lands on this very file.
-bool CompleteStagingFile(JobState& state, int file, CopyEnd end) {
+bool CompleteStagingFile(JobState& state, int file, CopyEnd end, const std::string& destination) {
     bool complete = false;
     if (CancelSeen(state) || end == CopyEnd::Failed) {
         // A cancellation wins over whatever ended the copy.
     } else if (appGlobals.totalKnown.load() &&
                state.outcome->bytesWritten != appGlobals.contentLength.load()) {
         state.outcome->errorText = Text(core::TextSizeMismatch);
-    } else if (errno = 0, platformSeam.fsync(file) != 0) {
-        state.errorCode = FileFailureCode(errno);
     } else {
-        MarkInternetZone(file);
-        complete = true;
+        // Before the flush, which then makes the protection durable with the content.
+        if (state.job->replaceExisting) {
+            KeepProtectionOf(destination, file);
+        }
+        errno = 0;
+        if (platformSeam.fsync(file) != 0) {
+            state.errorCode = FileFailureCode(errno);
+        } else {
+            MarkInternetZone(file);
+            complete = true;
+        }
     }
     close(file);
     return complete;
@@ -229,7 +271,7 @@ void StageAndCommit(JobState& state, unsigned char (&chunk)[ChunkSize]) {
         return;
     }
     const CopyEnd end = CopyBody(state, file, chunk);
-    if (!CompleteStagingFile(state, file, end)) {
+    if (!CompleteStagingFile(state, file, end, destination)) {
         return;
     }
     Commit(state, destination);

@@ -6,6 +6,7 @@
 // stream.
 // Test thread; each job on a worker thread of its own.
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -136,6 +137,31 @@ TEST_F(LinuxFiles, CancelEndsTheJobAtThePollPointsAndDeletesTheStagingFile) {
     EXPECT_LT(cancelled.seconds, 5.0);
     EXPECT_TRUE(std::filesystem::is_empty(directory))
         << DescribeSnapshot(SnapshotDirectory(directory));
+}
+
+// Replacing a file of someone else's, as a user who may not give the new file away (the worker
+// thread's file system identity alone is a plain user's): the new file is that user's, and no one
+// gains access that the old file did not give them: the group that could not be kept reads
+// nothing, as others could not.
+TEST_F(LinuxFiles, AReplacedFileThatCannotKeepItsOwnerIsNeverMoreOpen) {
+    ASSERT_EQ(chmod(directory.c_str(), 0777), 0);
+    WriteWholeFile(Target("shared.bin"), "old");
+    ASSERT_EQ(chown(Target("shared.bin").c_str(), 4321, 4321), 0);
+    ASSERT_EQ(chmod(Target("shared.bin").c_str(), 0660), 0);
+    JobOptions asUser;
+    asUser.replaceExisting = true;
+    asUser.onWorkerThread = [] {
+        syscall(SYS_setfsgid, 1000);
+        syscall(SYS_setfsuid, 1000);
+    };
+    const JobResult result = RunJob(BedUrl("/ok/1000"), Target("shared.bin"), asUser);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->succeeded) << result.outcome->errorText;
+    struct stat status {};
+    ASSERT_EQ(stat(Target("shared.bin").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 1000u);
+    EXPECT_EQ(status.st_gid, 1000u);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
 }
 
 // A destination that is a symbolic link, or a chain of them, relative or absolute: the file at the
