@@ -11,8 +11,8 @@
 # pid at the end.
 # Inside, the program sees QM_BED_DIR, QM_HTTPS_PORT, QM_PORT_SELFSIGNED, QM_REQUEST_LOG,
 # QM_NTFS_MOUNT and QM_NTFS_REMOUNT (a command: "$QM_NTFS_REMOUNT windows|xattr" mounts the NTFS
-# volume again with that streams interface), and QM_EXFAT_MOUNT (exFAT through
-# FUSE).
+# volume again with that streams interface), QM_EXFAT_MOUNT (exFAT through FUSE) and
+# QM_SMALL_MOUNT (a tmpfs of 4 MiB).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -92,6 +92,10 @@ exfat_device=$(losetup --find --show "$bed/exfat.img")
 mkdir -p "$bed/exfat"
 mount.exfat-fuse "$exfat_device" "$bed/exfat" >>"$log" 2>&1
 
+# A disk of 4 MiB, too small for some bodies.
+mkdir -p "$bed/small"
+mount -t tmpfs -o size=4m tmpfs "$bed/small"
+
 rm -f "$bed/ports.txt"
 : >"$bed/requests.jsonl"
 /usr/bin/python3 "$here/../bed/https_server.py" --log "$bed/requests.jsonl" \
@@ -109,6 +113,7 @@ finish() {
     fusermount -u "$bed/ntfs" 2>/dev/null || umount "$bed/ntfs" 2>/dev/null || true
     umount "$bed/exfat" 2>/dev/null || true
     losetup --detach "$exfat_device" 2>/dev/null || true
+    umount "$bed/small" 2>/dev/null || true
 }
 trap finish EXIT
 for _ in $(seq 1 200); do
@@ -138,7 +143,7 @@ fi
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 export QM_BED_DIR=$bed QM_HTTPS_PORT QM_PORT_SELFSIGNED QM_REQUEST_LOG=$bed/requests.jsonl
 export QM_NTFS_MOUNT=$bed/ntfs QM_NTFS_REMOUNT="$0 --remount $bed"
-export QM_EXFAT_MOUNT=$bed/exfat
+export QM_EXFAT_MOUNT=$bed/exfat QM_SMALL_MOUNT=$bed/small
 QM_HTTPS_PORT=$(port_of ok)
 QM_PORT_SELFSIGNED=$(port_of selfsigned)
 set +e

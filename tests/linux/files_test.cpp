@@ -211,6 +211,28 @@ TEST_F(LinuxFiles, NamesAsLongAsTheFileSystemTakesCommitUnderTheirWholeNames) {
     }
 }
 
+// A body that cannot fit fails before it is read, with the system's text: 6 MiB paced over about
+// five seconds to a disk of 4 MiB ends at once, not when the disk is full; and a size beyond what
+// one file may be here (10^18 bytes) ends at once too.
+TEST_F(LinuxFiles, AFileThatCannotFitFailsBeforeItsBodyIsRead) {
+    const JobResult huge = RunJob(BedUrl("/bigcl"), Target("huge.bin"));
+    ASSERT_TRUE(huge.outcome);
+    // ext4 knows the limit for one file; XFS or btrfs allow more and find the space short.
+    EXPECT_TRUE(huge.outcome->errorText == SystemText(EFBIG) ||
+                huge.outcome->errorText == SystemText(ENOSPC))
+        << huge.outcome->errorText;
+    EXPECT_EQ(huge.outcome->bytesWritten, 0u);
+
+    directory = FreshDirectory(BedVariable("QM_SMALL_MOUNT"));
+    const JobResult full = RunJob(BedUrl("/paced/6291456?ms=50"), Target("big.bin"));
+    ASSERT_TRUE(full.outcome);
+    EXPECT_EQ(full.outcome->errorText, "No space left on device");
+    EXPECT_EQ(full.outcome->bytesWritten, 0u);
+    EXPECT_LT(full.seconds, 2.4); // the server sends the first half in 2.4 s
+    EXPECT_TRUE(std::filesystem::is_empty(directory))
+        << DescribeSnapshot(SnapshotDirectory(directory));
+}
+
 // The volumes of USB sticks. ntfs-3g refuses the rename without replacement where the name is free
 // (EINVAL), so the commit takes the link-and-unlink way; exFAT through FUSE has no hard links
 // either (EPERM), so the commit is a rename once the name is seen to be free. On both, a taken
