@@ -135,11 +135,17 @@ bool WriteChunk(JobState& state, int file, const unsigned char* data, std::size_
 
 enum class CopyEnd { BodyComplete, Failed, Cancelled };
 
+// How much is written before the disk is asked to start writing it out. Started while the body
+// still arrives, the write-back keeps pace with the network, so the flush at the end finds little
+// left to write instead of the whole file.
+constexpr std::uint64_t WriteBackStep = 8 << 20;
+
 // Reads to the end of the body as the server sends it; sizes are compared only afterwards.
 CopyEnd CopyBody(JobState& state, int file, unsigned char (&chunk)[ChunkSize]) {
     if (CancelSeen(state)) {
         return CopyEnd::Cancelled;
     }
+    std::uint64_t writtenBack = 0; // where the part not yet handed to the disk begins
     for (;;) {
         std::size_t count = 0;
         if (!ReadBody(state, chunk, ChunkSize, count)) {
@@ -153,6 +159,13 @@ CopyEnd CopyBody(JobState& state, int file, unsigned char (&chunk)[ChunkSize]) {
         }
         state.outcome->bytesWritten += count;
         appGlobals.bytesReceived.exchange(state.outcome->bytesWritten);
+        // Only a start, nothing waits for it; where the file system cannot, the flush does it all.
+        if (state.outcome->bytesWritten - writtenBack >= WriteBackStep) {
+            sync_file_range(file, static_cast<off_t>(writtenBack),
+                            static_cast<off_t>(state.outcome->bytesWritten - writtenBack),
+                            SYNC_FILE_RANGE_WRITE);
+            writtenBack = state.outcome->bytesWritten;
+        }
         if (CancelSeen(state)) {
             return CopyEnd::Cancelled;
         }
