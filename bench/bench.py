@@ -219,10 +219,11 @@ def throughput(driver, server, rounds):
     results = []
     for r in range(rounds):
         row = {}
-        # The program and the writing loop alternate which goes first, and so do the Linux
-        # edition and curl writing to the same disk.
+        # The program and the writing loop alternate which goes first, and the Linux edition,
+        # curl and dd writing to the same disk take turns at going first.
         pair = ["program", "loop"] if r % 2 == 0 else ["loop", "program"]
-        linux_pair = ["linux", "curl_fsync"] if r % 2 == 0 else ["curl_fsync", "linux"]
+        linux_pair = ["linux", "curl_fsync", "dd_fsync"]
+        linux_pair = linux_pair[r % 3:] + linux_pair[:r % 3]
         for who in pair + ["discard", "curl"] + (linux_pair if linux.available() else []):
             if who == "linux":
                 remove_work_files()
@@ -230,6 +231,9 @@ def throughput(driver, server, rounds):
             elif who == "curl_fsync":
                 remove_work_files()
                 row["curl_fsync"] = linux.curl_fsync(server["big"], BIG, CA_PEM, WORK_LINUX)
+            elif who == "dd_fsync":
+                remove_work_files()
+                row["dd_fsync"] = linux.dd_fsync(BIG, WORK_LINUX)
             elif who == "program":
                 row["program"] = program_download(driver, server["big"], BIG)
             elif who == "loop":
@@ -243,9 +247,10 @@ def throughput(driver, server, rounds):
                                           row["discard"], row["curl"],
                                           row["loop"] / row["program"]["ms"]))
         if "linux" in row:
-            log("round %d: Linux edition %.0f ms, curl -o + fsync %.0f ms, ratio %.3f, peak RSS "
-                "%.1f MiB" % (r + 1, row["linux"]["ms"], row["curl_fsync"],
-                              row["curl_fsync"] / row["linux"]["ms"], mib(row["linux"]["peak"])))
+            log("round %d: Linux edition %.0f ms, curl -o + fsync %.0f ms, ratio %.3f, dd + fsync "
+                "%.0f ms, peak RSS %.1f MiB" % (r + 1, row["linux"]["ms"], row["curl_fsync"],
+                                                row["curl_fsync"] / row["linux"]["ms"],
+                                                row["dd_fsync"], mib(row["linux"]["peak"])))
         results.append(row)
     return results
 
@@ -510,6 +515,11 @@ def linux_rows(through, small, resp, cancel, start):
     row("  Linux edition (click to \"Download completed.\")", "%.0f ms, %s" % (
         linux_ms, rate(linux_ms)))
     row("  curl -o FILE, then fsync", "%.0f ms, %s" % (curl_ms, rate(curl_ms)))
+    # The disk alone, no network: how close the download comes to what the disk can take.
+    dd_ratios = [r["dd_fsync"] / r["linux"]["ms"] for r in paired]
+    dd_ms = statistics.median(r["dd_fsync"] for r in paired)
+    row("  dd of zeros to the same disk, 1 MiB blocks, fsync (Linux edition / dd %.3f)"
+        % statistics.median(dd_ratios), "%.0f ms, %s" % (dd_ms, rate(dd_ms)))
     row("  Windows edition under Wine, same rounds", "%.0f ms, %s" % (wine_ms, rate(wine_ms)))
 
     peak_small = statistics.median(r["linux"]["peak"] for r in small if "linux" in r)

@@ -85,6 +85,20 @@ def curl_fsync(url, size, ca_pem, folder):
             os.remove(target)
 
 
+def dd_fsync(size, folder):
+    """dd writing as many zero bytes to the same disk in 1 MiB blocks, flushed at the end
+    (conv=fsync): what the disk alone takes for a file of this size, with no network at all."""
+    target = os.path.join(folder, "dd.bin")
+    try:
+        begin = time.monotonic()
+        subprocess.run(["dd", "if=/dev/zero", "of=" + target, "bs=1M", "count=%d" % (size >> 20),
+                        "conv=fsync", "status=none"], check=True, timeout=300)
+        return (time.monotonic() - begin) * 1000.0
+    finally:
+        if os.path.exists(target):
+            os.remove(target)
+
+
 def cancellations(url, trials, folder):
     target = os.path.join(folder, "cancel.bin")
     answer = run_json([WINDOW, "cancel", url, target, str(trials)], timeout=600)

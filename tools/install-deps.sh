@@ -11,6 +11,7 @@ test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils open
                locales util-linux fonts-dejavu-core)
 # The session's end: a private session bus and a stand-in desktop portal for the journey tests.
 test_packages+=(dbus-daemon python3-dbus python3-gi)
+test_packages+=(exfat-fuse exfatprogs)  # an exFAT stick through FUSE in the Linux bed
 release_packages=(python3 osslsigncode)
 linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev
                 qt6-translations-l10n)

@@ -13,7 +13,8 @@
 # (Wayland is Qt's choice then) and the program picks with QT_QPA_PLATFORM.
 # Inside, the program sees QM_BED_DIR, QM_HTTPS_PORT, QM_PORT_SELFSIGNED, QM_REQUEST_LOG,
 # QM_NTFS_MOUNT and QM_NTFS_REMOUNT (a command: "$QM_NTFS_REMOUNT windows|xattr" mounts the NTFS
-# volume again with that streams interface).
+# volume again with that streams interface), QM_EXFAT_MOUNT (exFAT through FUSE) and
+# QM_SMALL_MOUNT (a tmpfs of 4 MiB).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -83,6 +84,20 @@ mkntfs -F -Q -q -L QMLINUX "$bed/ntfs.img" >>"$log" 2>&1
 mkdir -p "$bed/ntfs"
 ntfs-3g "$bed/ntfs.img" "$bed/ntfs"
 
+# A fresh exFAT volume through FUSE, as exfat-fuse mounts a USB stick: no hard links, no rename
+# without replacement, no user attributes. Run as root, exfat-fuse asks for a block device, so the
+# image goes through a loop device of its own, given back at the end.
+rm -f "$bed/exfat.img"
+truncate -s 32M "$bed/exfat.img"
+mkfs.exfat -L QMEXFAT "$bed/exfat.img" >>"$log" 2>&1
+exfat_device=$(losetup --find --show "$bed/exfat.img")
+mkdir -p "$bed/exfat"
+mount.exfat-fuse "$exfat_device" "$bed/exfat" >>"$log" 2>&1
+
+# A disk of 4 MiB, too small for some bodies.
+mkdir -p "$bed/small"
+mount -t tmpfs -o size=4m tmpfs "$bed/small"
+
 rm -f "$bed/ports.txt"
 : >"$bed/requests.jsonl"
 /usr/bin/python3 "$here/../bed/https_server.py" --log "$bed/requests.jsonl" \
@@ -99,6 +114,9 @@ finish() {
     done
     fusermount -u "$bed/ntfs" 2>/dev/null || umount "$bed/ntfs" 2>/dev/null || true
     if [ -n "$weston" ]; then rm -rf "$XDG_RUNTIME_DIR"; fi
+    umount "$bed/exfat" 2>/dev/null || true
+    losetup --detach "$exfat_device" 2>/dev/null || true
+    umount "$bed/small" 2>/dev/null || true
 }
 trap finish EXIT
 for _ in $(seq 1 200); do
@@ -148,6 +166,7 @@ fi
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 export QM_BED_DIR=$bed QM_HTTPS_PORT QM_PORT_SELFSIGNED QM_REQUEST_LOG=$bed/requests.jsonl
 export QM_NTFS_MOUNT=$bed/ntfs QM_NTFS_REMOUNT="$0 --remount $bed"
+export QM_EXFAT_MOUNT=$bed/exfat QM_SMALL_MOUNT=$bed/small
 QM_HTTPS_PORT=$(port_of ok)
 QM_PORT_SELFSIGNED=$(port_of selfsigned)
 set +e

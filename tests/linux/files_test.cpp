@@ -1,9 +1,12 @@
 // The file side of whole jobs: staging names beside the destination, exclusive creation, the mode
 // the umask leaves, the zone mark as an extended attribute, the commit without and with
-// replacement, cancellation at the poll points; on the build tree's file system and on a real
-// NTFS volume (ntfs-3g), where the mark must read back as the file's Zone.Identifier stream.
+// replacement, the replaced file's protection, links, long names, a disk too small, cancellation at
+// the poll points; on the build tree's file system, on a tmpfs of 4 MiB, on exFAT through FUSE and
+// on a real NTFS volume (ntfs-3g), where the mark must read back as the file's Zone.Identifier
+// stream.
 // Test thread; each job on a worker thread of its own.
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -136,17 +139,113 @@ TEST_F(LinuxFiles, CancelEndsTheJobAtThePollPointsAndDeletesTheStagingFile) {
         << DescribeSnapshot(SnapshotDirectory(directory));
 }
 
-class LinuxNtfs : public LinuxFiles {
+// Replacing a file of someone else's, as a user who may not give the new file away (the worker
+// thread's file system identity alone is a plain user's): the new file is that user's, and no one
+// gains access that the old file did not give them: the group that could not be kept reads
+// nothing, as others could not.
+TEST_F(LinuxFiles, AReplacedFileThatCannotKeepItsOwnerIsNeverMoreOpen) {
+    ASSERT_EQ(chmod(directory.c_str(), 0777), 0);
+    WriteWholeFile(Target("shared.bin"), "old");
+    ASSERT_EQ(chown(Target("shared.bin").c_str(), 4321, 4321), 0);
+    ASSERT_EQ(chmod(Target("shared.bin").c_str(), 0660), 0);
+    JobOptions asUser;
+    asUser.replaceExisting = true;
+    asUser.onWorkerThread = [] {
+        syscall(SYS_setfsgid, 1000);
+        syscall(SYS_setfsuid, 1000);
+    };
+    const JobResult result = RunJob(BedUrl("/ok/1000"), Target("shared.bin"), asUser);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_TRUE(result.outcome->succeeded) << result.outcome->errorText;
+    struct stat status {};
+    ASSERT_EQ(stat(Target("shared.bin").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 1000u);
+    EXPECT_EQ(status.st_gid, 1000u);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+}
+
+// A destination that is a symbolic link, or a chain of them, relative or absolute: the file at the
+// end gets the new bytes beside it and the links stay links; the outcome names what the user
+// chose. A link whose end is missing gets its file made there.
+TEST_F(LinuxFiles, ADestinationThatIsALinkReplacesTheFileItPointsTo) {
+    std::filesystem::create_directory(Target("real"));
+    WriteWholeFile(Target("real/file.iso"), "old");
+    std::filesystem::create_symlink("real/file.iso", Target("link.iso"));
+    std::filesystem::create_symlink(Target("link.iso"), Target("chain.iso"));
+    std::filesystem::create_symlink("real/new.iso", Target("dangling.iso"));
+    JobOptions replace;
+    replace.replaceExisting = true;
+    for (const char* name : {"link.iso", "chain.iso", "dangling.iso"}) {
+        const JobResult result = RunJob(BedUrl("/ok/1000"), Target(name), replace);
+        ASSERT_TRUE(result.outcome);
+        EXPECT_TRUE(result.outcome->succeeded) << name << ": " << result.outcome->errorText;
+        EXPECT_EQ(result.outcome->targetPath, Target(name));
+        EXPECT_TRUE(std::filesystem::is_symlink(Target(name))) << name;
+    }
+    EXPECT_EQ(std::filesystem::read_symlink(Target("chain.iso")), Target("link.iso"));
+    EXPECT_EQ(std::filesystem::read_symlink(Target("link.iso")), "real/file.iso");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory), {}), 4);
+    DirectorySnapshot real = SnapshotDirectory(Target("real"));
+    EXPECT_EQ(real.size(), 2u) << DescribeSnapshot(real);
+    EXPECT_TRUE(IsBedBody(real["file.iso"].bytes, 1000));
+    EXPECT_TRUE(IsBedBody(real["new.iso"].bytes, 1000));
+}
+
+// Names as long as the file system takes (255 bytes): the staging name keeps less of the name, and
+// the file still commits under its whole one. In Cyrillic each letter is two bytes.
+TEST_F(LinuxFiles, NamesAsLongAsTheFileSystemTakesCommitUnderTheirWholeNames) {
+    std::string cyrillic;
+    for (int i = 0; i < 120; ++i) {
+        cyrillic += "ж";
+    }
+    const std::string names[] = {std::string(246, 'a') + ".iso", cyrillic + ".iso"};
+    for (const std::string& name : names) {
+        const JobResult result = RunJob(BedUrl("/ok/1000"), Target(name));
+        ASSERT_TRUE(result.outcome);
+        EXPECT_TRUE(result.outcome->succeeded) << name.size() << ": " << result.outcome->errorText;
+    }
+    DirectorySnapshot after = SnapshotDirectory(directory);
+    EXPECT_EQ(after.size(), 2u) << DescribeSnapshot(after);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(IsBedBody(after[name].bytes, 1000)) << name.size();
+    }
+}
+
+// A body that cannot fit fails before it is read, with the system's text: 6 MiB paced over about
+// five seconds to a disk of 4 MiB ends at once, not when the disk is full; and a size beyond what
+// one file may be here (10^18 bytes) ends at once too.
+TEST_F(LinuxFiles, AFileThatCannotFitFailsBeforeItsBodyIsRead) {
+    const JobResult huge = RunJob(BedUrl("/bigcl"), Target("huge.bin"));
+    ASSERT_TRUE(huge.outcome);
+    // ext4 knows the limit for one file; XFS or btrfs allow more and find the space short.
+    EXPECT_TRUE(huge.outcome->errorText == SystemText(EFBIG) ||
+                huge.outcome->errorText == SystemText(ENOSPC))
+        << huge.outcome->errorText;
+    EXPECT_EQ(huge.outcome->bytesWritten, 0u);
+
+    directory = FreshDirectory(BedVariable("QM_SMALL_MOUNT"));
+    const JobResult full = RunJob(BedUrl("/paced/6291456?ms=50"), Target("big.bin"));
+    ASSERT_TRUE(full.outcome);
+    EXPECT_EQ(full.outcome->errorText, "No space left on device");
+    EXPECT_EQ(full.outcome->bytesWritten, 0u);
+    EXPECT_LT(full.seconds, 2.4); // the server sends the first half in 2.4 s
+    EXPECT_TRUE(std::filesystem::is_empty(directory))
+        << DescribeSnapshot(SnapshotDirectory(directory));
+}
+
+// The volumes of USB sticks. ntfs-3g refuses the rename without replacement where the name is free
+// (EINVAL), so the commit takes the link-and-unlink way; exFAT through FUSE has no hard links
+// either (EPERM), so the commit is a rename once the name is seen to be free. On both, a taken
+// name is never replaced unasked, and a confirmed one is.
+class LinuxMount : public LinuxFiles, public ::testing::WithParamInterface<const char*> {
   protected:
     void SetUp() override {
         LinuxFiles::SetUp();
-        directory = FreshDirectory(BedVariable("QM_NTFS_MOUNT"));
+        directory = FreshDirectory(BedVariable(GetParam()));
     }
 };
 
-// ntfs-3g refuses the rename without replacement where the name is free (EINVAL), so the commit
-// takes the link-and-unlink way here, for real.
-TEST_F(LinuxNtfs, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream) {
+TEST_P(LinuxMount, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream) {
     const JobResult committed = RunJob(BedUrl("/ok/70000"), Target("dest.bin"));
     ASSERT_TRUE(committed.outcome);
     EXPECT_TRUE(committed.outcome->succeeded) << committed.outcome->errorText;
@@ -156,11 +255,24 @@ TEST_F(LinuxNtfs, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream
     ASSERT_TRUE(refused.outcome);
     EXPECT_EQ(refused.outcome->errorText, SystemText(EEXIST));
 
+    WriteWholeFile(Target("old.bin"), "old");
+    JobOptions replace;
+    replace.replaceExisting = true;
+    const JobResult replaced = RunJob(BedUrl("/ok/1000"), Target("old.bin"), replace);
+    ASSERT_TRUE(replaced.outcome);
+    EXPECT_TRUE(replaced.outcome->succeeded) << replaced.outcome->errorText;
+
     DirectorySnapshot after = SnapshotDirectory(directory);
-    EXPECT_EQ(after.size(), 2u) << DescribeSnapshot(after);
+    EXPECT_EQ(after.size(), 3u) << DescribeSnapshot(after);
     EXPECT_TRUE(IsBedBody(after["dest.bin"].bytes, 70000));
-    EXPECT_EQ(after["dest.bin"].zoneMark, ZoneMark);
     EXPECT_EQ(after["taken.bin"].bytes, "already here");
+    EXPECT_TRUE(IsBedBody(after["old.bin"].bytes, 1000));
+    // exFAT has no named streams, so no mark.
+    const bool ntfs = std::string(GetParam()) == "QM_NTFS_MOUNT";
+    EXPECT_EQ(after["dest.bin"].zoneMark, ntfs ? ZoneMark : "");
+    if (!ntfs) {
+        return;
+    }
 
     // What Windows sees: the volume again, with named streams shown as "file:stream".
     const std::string remount = BedVariable("QM_NTFS_REMOUNT");
@@ -173,5 +285,7 @@ TEST_F(LinuxNtfs, CommitsWithoutReplacingAndTheMarkIsTheRealZoneIdentifierStream
     EXPECT_EQ(stream, ZoneMark);
     EXPECT_FALSE(takenHasStream);
 }
+
+INSTANTIATE_TEST_SUITE_P(Volumes, LinuxMount, ::testing::Values("QM_NTFS_MOUNT", "QM_EXFAT_MOUNT"));
 
 } // namespace

@@ -67,7 +67,10 @@ JobResult RunJob(const std::string& url, const std::string& targetPath, const Jo
     auto* job = new DownloadJob{&received, url, targetPath, options.replaceExisting};
     const auto started = std::chrono::steady_clock::now();
     std::atomic<bool> ended{false};
-    std::thread worker([job, &ended] {
+    std::thread worker([job, &ended, &options] {
+        if (options.onWorkerThread) {
+            options.onWorkerThread();
+        }
         DownloadWorker(job);
         ended = true;
     });

@@ -25,6 +25,8 @@ struct JobOptions {
     bool cancelBeforeStart = false;
     // Called on the test thread about every 5 ms while the worker runs.
     std::function<void()> whileRunning;
+    // Called on the worker's thread before the job starts.
+    std::function<void()> onWorkerThread;
 };
 
 struct JobResult {

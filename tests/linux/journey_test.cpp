@@ -479,7 +479,11 @@ class Journey : public QObject {
     // Save As proposes download.bin under "All files", asks before it lets an existing file be
     // chosen, and the download then replaces that file.
     void overwriteConfirmation() {
-        { std::ofstream(Target("existing.bin").toStdString()) << "old"; }
+        // Another user's private file, and then an executable one: each keeps its protection.
+        const std::string existing = Target("existing.bin").toStdString();
+        { std::ofstream(existing) << "old"; }
+        QCOMPARE(chown(existing.c_str(), 4321, 4321), 0);
+        QCOMPARE(chmod(existing.c_str(), 0600), 0);
         // The dialog starts in the Downloads folder that the user's XDG folders name.
         const QString downloads = Target("Загрузки");
         QVERIFY(QDir().mkpath(downloads));
@@ -501,6 +505,23 @@ class Journey : public QObject {
         QVERIFY(WaitIdle(10000));
         QCOMPARE(Status(), Expected("completed"));
         QCOMPARE(QFileInfo(Target("existing.bin")).size(), 1000);
+        struct stat status {};
+        QCOMPARE(stat(existing.c_str(), &status), 0);
+        QCOMPARE(status.st_mode & 07777, mode_t(0600));
+        QCOMPARE(status.st_uid, uid_t(4321));
+        QCOMPARE(status.st_gid, gid_t(4321));
+
+        const std::string script = Target("run.sh").toStdString();
+        { std::ofstream(script) << "#!/bin/sh\n"; }
+        QCOMPARE(chmod(script.c_str(), 0755), 0);
+        ChooseTarget(Target("run.sh"));
+        QVERIFY(appGlobals.replaceExisting);
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QVERIFY(WaitIdle(10000));
+        QCOMPARE(Status(), Expected("completed"));
+        QCOMPARE(QFileInfo(Target("run.sh")).size(), 1000);
+        QCOMPARE(stat(script.c_str(), &status), 0);
+        QCOMPARE(status.st_mode & 07777, mode_t(0755));
 
         // A new name is not a replacement.
         ChooseTarget(Target("new.bin"));

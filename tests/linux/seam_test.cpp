@@ -1,6 +1,7 @@
 // Failures a real machine will not produce on demand, through the platform seam: short, silent and
-// failing writes, a failed flush, a file system that refuses the rename without replacement, a
-// failed rename, and an outcome nobody takes. Test thread; the seam functions run on the worker.
+// failing writes, a failed flush, a file system that refuses the rename without replacement (and
+// hard links), a failed rename, and an outcome nobody takes. Test thread; the seam functions run on
+// the worker.
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -77,6 +78,17 @@ TEST_F(LinuxSeam, WhereTheRenameWithoutReplacementIsRefusedALinkDoesTheCommit) {
     const JobResult refused = RunJob(BedUrl("/ok/10"), Target("dest.bin"));
     ASSERT_TRUE(refused.outcome);
     EXPECT_EQ(refused.outcome->errorText, SystemText(EEXIST));
+    EXPECT_TRUE(IsBedBody(ReadWholeFile(Target("dest.bin")), 1000));
+    EXPECT_EQ(SnapshotDirectory(directory).size(), 1u);
+
+    // No hard links either, and a name taken after the rename was refused: still not replaced.
+    platformSeam.link = [](const char*, const char*) {
+        errno = EPERM;
+        return -1;
+    };
+    const JobResult noLinks = RunJob(BedUrl("/ok/10"), Target("dest.bin"));
+    ASSERT_TRUE(noLinks.outcome);
+    EXPECT_EQ(noLinks.outcome->errorText, SystemText(EEXIST));
     EXPECT_TRUE(IsBedBody(ReadWholeFile(Target("dest.bin")), 1000));
     EXPECT_EQ(SnapshotDirectory(directory).size(), 1u);
 }
