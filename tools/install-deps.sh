@@ -12,6 +12,11 @@ test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils open
 release_packages=(python3 osslsigncode)
 linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev
                 qt6-translations-l10n)
+# The desktop's proxy (libproxy, with its GNOME, KDE and configuration-script plugins); the tests
+# make a GNOME setting with gsettings in a private session bus with dconf.
+proxy_plugins=(libproxy1v5 libproxy1-plugin-gsettings libproxy1-plugin-kconfig libproxy1-plugin-webkit)
+build_packages+=(libproxy-dev) linux_packages+=(libproxy-dev "${proxy_plugins[@]}")
+test_packages+=("${proxy_plugins[@]}" dbus-daemon dconf-service dconf-gsettings-backend libglib2.0-bin)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in

@@ -39,7 +39,7 @@ function(quillmere_linux_test)
     target_link_options(${QLT_NAME}_sanitized PRIVATE ${QUILLMERE_SANITIZE})
     target_link_libraries(${QLT_NAME}_sanitized PRIVATE GTest::gtest_main)
     if(QLT_ENGINE)
-        target_link_libraries(${QLT_NAME}_sanitized PRIVATE PkgConfig::CURL)
+        target_link_libraries(${QLT_NAME}_sanitized PRIVATE PkgConfig::CURL PkgConfig::LIBPROXY)
     endif()
 endfunction()
 
@@ -100,7 +100,8 @@ target_include_directories(linux_journey_tests_sanitized PRIVATE ${PROJECT_SOURC
                            ${PROJECT_SOURCE_DIR}/linux ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE} -O1 -g)
 target_link_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE})
-target_link_libraries(linux_journey_tests_sanitized PRIVATE Qt6::Widgets Qt6::Test PkgConfig::CURL)
+target_link_libraries(linux_journey_tests_sanitized PRIVATE Qt6::Widgets Qt6::Test PkgConfig::CURL
+                                                            PkgConfig::LIBPROXY)
 foreach(language en ru)
     foreach(variant "" _sanitized)
         set(name linux.journey.${language}${variant})
