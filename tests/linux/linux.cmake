@@ -51,6 +51,10 @@ quillmere_linux_test(NAME linux_engine_tests ENGINE SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/seam_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/error_text_test.cpp
 )
+foreach(target linux_engine_tests linux_engine_tests_sanitized)
+    target_compile_definitions(${target} PRIVATE
+        QM_PROXY_SERVER="${CMAKE_CURRENT_LIST_DIR}/../bed/proxy_server.py")
+endforeach()
 quillmere_linux_test(NAME linux_fuzz_tests SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/../fuzz/models.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../fuzz/linux_fuzz.cpp
