@@ -4,13 +4,12 @@
 // directory exactly as it was. Test thread; each job on a worker thread of its own.
 #include <arpa/inet.h>
 #include <curl/curl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -150,8 +149,12 @@ class GnomeProxyBed {
         setenv("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated", 1); // as gnome-session sets it
         const std::string line = "exec python3 " QM_PROXY_SERVER " --log " + config +
                                  "/proxy.log --port-file " + config + "/port";
-        const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
-        posix_spawn(&proxy, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ);
+        proxy = fork();
+        if (proxy == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM); // goes with the test, even one that crashes
+            execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
+            _exit(127);
+        }
         for (int i = 0; i < 200 && !std::filesystem::exists(config + "/port"); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
