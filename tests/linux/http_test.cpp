@@ -4,6 +4,7 @@
 // directory exactly as it was. Test thread; each job on a worker thread of its own.
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,6 +198,8 @@ TEST_F(LinuxHttp, TheProxyComesFromTheDesktopOrTheStandardVariables) {
         }
     };
     const JobResult stuck = RunJob(BedUrl("/ok/10"), Target("stuck.bin"), cancel);
+    pollfd asked{silent, POLLIN, 0};
+    EXPECT_EQ(poll(&asked, 1, 10000), 1); // the lookup asked for the script, and waits
     close(silent);
     ASSERT_TRUE(stuck.outcome);
     EXPECT_TRUE(stuck.outcome->cancelled);
