@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -138,16 +139,23 @@ TEST_F(LinuxHttp, UntrustedCertificatesAreRefused) {
 }
 
 // The proxy setting of a GNOME session, made as a user makes it (gsettings, through a private
-// session bus that starts dconf) in a configuration folder of the bed's, and the bed's CONNECT
-// proxy on localhost, which logs each request. The proxy is stopped by its pid at the end, and the
-// session's variables go.
+// session bus that starts dconf) in folders of the bed's, and the bed's CONNECT proxy on localhost,
+// which logs each request. The proxy is stopped by its pid at the end, and the variables are put
+// back.
 class GnomeProxyBed {
   public:
     GnomeProxyBed() {
         std::filesystem::remove_all(config);
-        std::filesystem::create_directories(config);
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        setenv("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated", 1); // as gnome-session sets it
+        std::filesystem::create_directories(config + "/run");
+        // dconf keeps its database under the first and a flag file under the second.
+        for (const auto& [name, value] :
+             {std::pair{"XDG_CONFIG_HOME", config}, std::pair{"XDG_RUNTIME_DIR", config + "/run"},
+              std::pair{"GNOME_DESKTOP_SESSION_ID", std::string("this-is-deprecated")}}) {
+            const char* was = std::getenv(name);
+            saved.emplace_back(name,
+                               was != nullptr ? std::optional<std::string>(was) : std::nullopt);
+            setenv(name, value.c_str(), 1);
+        }
         const std::string line = "exec python3 " QM_PROXY_SERVER " --log " + config +
                                  "/proxy.log --port-file " + config + "/port";
         proxy = fork();
@@ -165,8 +173,9 @@ class GnomeProxyBed {
     ~GnomeProxyBed() {
         kill(proxy, SIGTERM);
         waitpid(proxy, nullptr, 0);
-        unsetenv("XDG_CONFIG_HOME");
-        unsetenv("GNOME_DESKTOP_SESSION_ID");
+        for (const auto& [name, was] : saved) {
+            was ? setenv(name, was->c_str(), 1) : unsetenv(name);
+        }
     }
     void Set(const std::string& setting) {
         const std::string command = "dbus-run-session -- gsettings set " + setting + " 2>/dev/null";
@@ -175,6 +184,7 @@ class GnomeProxyBed {
     const std::string config = BedVariable("QM_BED_DIR") + "/gnome";
     pid_t proxy = -1;
     std::string port = "0";
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
 };
 
 TEST_F(LinuxHttp, TheProxyComesFromTheDesktopOrTheStandardVariables) {
