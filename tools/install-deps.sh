@@ -22,6 +22,11 @@ linux_packages+=(librsvg2-bin qt6-wayland qt6-gtk-platformtheme qt6-xdgdesktoppo
 # Its tests: the installed files against the desktop's validators; the journey on a Wayland
 # compositor.
 test_packages+=(desktop-file-utils appstream man-db weston qt6-wayland)
+# The desktop's proxy (libproxy, with its GNOME, KDE and configuration-script plugins); the tests
+# make a GNOME setting with gsettings in a private session bus with dconf.
+proxy_plugins=(libproxy1v5 libproxy1-plugin-gsettings libproxy1-plugin-kconfig libproxy1-plugin-webkit)
+build_packages+=(libproxy-dev) linux_packages+=(libproxy-dev "${proxy_plugins[@]}")
+test_packages+=("${proxy_plugins[@]}" dbus-daemon dconf-service dconf-gsettings-backend libglib2.0-bin)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in

@@ -12,6 +12,7 @@
 
 #include "core/content_length.h"
 #include "core/decimal_text.h"
+#include "download/desktop_proxy.h"
 
 namespace {
 
@@ -76,6 +77,19 @@ ErrorCode TransferError(JobState& state, int result) {
     return error;
 }
 
+// The desktop's proxy for this URL, unless the environment names one, which libcurl then reads
+// itself. Through an HTTP proxy, HTTPS always runs in a CONNECT tunnel: TLS still ends at the
+// server, whose certificate is checked as it is without a proxy.
+CURLcode ChooseProxy(CURL* easy, const std::string& url) {
+    CURLcode code = curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, 1L);
+    if (code == CURLE_OK) {
+        if (const auto proxy = DesktopProxy(url)) {
+            code = curl_easy_setopt(easy, CURLOPT_PROXY, proxy->c_str());
+        }
+    }
+    return code;
+}
+
 } // namespace
 
 bool OpenHttpRequest(JobState& state) {
@@ -124,6 +138,9 @@ bool OpenHttpRequest(JobState& state) {
     set(CURLOPT_ERRORBUFFER, state.curlMessage);
     set(CURLOPT_WRITEFUNCTION, &OnBody);
     set(CURLOPT_WRITEDATA, &state.body);
+    if (code == CURLE_OK) {
+        code = ChooseProxy(easy, url);
+    }
     if (code != CURLE_OK) {
         state.errorCode = NetworkError(code);
         return false;

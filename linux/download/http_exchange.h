@@ -7,10 +7,10 @@
 #include "download/job_state.h"
 
 // Makes the transfer: HTTPS only (redirects too), at most 5 redirects, the system's trusted
-// certificates with full verification, the proxy from the standard variables, 15 s to resolve and
-// connect and 15 s without progress, user agent "Quillmere/1.0" and no other request header. False
-// with errorCode set when libcurl refuses a setting; what was made stays in the state for the end
-// of the job to release.
+// certificates with full verification, the proxy from the desktop's settings or the standard
+// variables (always a tunnel), 15 s to resolve and connect and 15 s without progress, user agent
+// "Quillmere/1.0" and no other request header. False with errorCode set when libcurl refuses a
+// setting; what was made stays in the state for the end of the job to release.
 bool OpenHttpRequest(JobState& state);
 
 // Sends the request and receives the response head (redirects followed): false with errorCode set

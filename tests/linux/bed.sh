@@ -162,8 +162,10 @@ if [ -n "$wayland" ]; then
     [ -n "$x11" ] || unset DISPLAY
 fi
 
-# No proxy of the caller's may come between the program and the bed's server.
+# No proxy of the caller's may come between the program and the bed's server, nor the proxy of the
+# caller's desktop (libproxy follows GNOME's or KDE's settings when these variables name them).
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+unset GNOME_DESKTOP_SESSION_ID DESKTOP_SESSION KDE_FULL_SESSION
 export QM_BED_DIR=$bed QM_HTTPS_PORT QM_PORT_SELFSIGNED QM_REQUEST_LOG=$bed/requests.jsonl
 export QM_NTFS_MOUNT=$bed/ntfs QM_NTFS_REMOUNT="$0 --remount $bed"
 export QM_EXFAT_MOUNT=$bed/exfat QM_SMALL_MOUNT=$bed/small

@@ -1,11 +1,20 @@
 // Whole jobs against the bed's HTTPS server: statuses, Content-Length texts, bodies that are
-// short, long, chunked or cut, redirects, certificates, the proxy, the request on the wire and the
-// refused URLs. Every failure must leave its directory exactly as it was. Test thread; each job on
-// a worker thread of its own.
+// short, long, chunked or cut, redirects, certificates, the proxy (a GNOME setting's and the
+// variables'), the request on the wire and the refused URLs. Every failure must leave its
+// directory exactly as it was. Test thread; each job on a worker thread of its own.
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "core/texts.h"
@@ -136,13 +145,118 @@ TEST_F(LinuxHttp, UntrustedCertificatesAreRefused) {
     EXPECT_EQ(result.outcome->errorText, core::TextCertificateUntrusted.english);
 }
 
-TEST_F(LinuxHttp, TheProxyComesFromTheStandardVariables) {
-    // Nothing listens on port 9 of localhost: a program that read the variable fails to connect.
+// The proxy setting of a GNOME session, made as a user makes it (gsettings, through a private
+// session bus that starts dconf) in folders of the bed's, and the bed's CONNECT proxy on localhost,
+// which logs each request. The proxy is stopped by its pid at the end, and the variables are put
+// back.
+class GnomeProxyBed {
+  public:
+    GnomeProxyBed() {
+        std::filesystem::remove_all(config);
+        std::filesystem::create_directories(config + "/run");
+        // dconf keeps its database under the first and a flag file under the second.
+        for (const auto& [name, value] :
+             {std::pair{"XDG_CONFIG_HOME", config}, std::pair{"XDG_RUNTIME_DIR", config + "/run"},
+              std::pair{"GNOME_DESKTOP_SESSION_ID", std::string("this-is-deprecated")}}) {
+            const char* was = std::getenv(name);
+            saved.emplace_back(name,
+                               was != nullptr ? std::optional<std::string>(was) : std::nullopt);
+            setenv(name, value.c_str(), 1);
+        }
+        const std::string line = "exec python3 " QM_PROXY_SERVER " --log " + config +
+                                 "/proxy.log --port-file " + config + "/port";
+        proxy = fork();
+        if (proxy == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM); // goes with the test, even one that crashes
+            execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && !std::filesystem::exists(config + "/port"); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        port = std::to_string(std::atoi(ReadWholeFile(config + "/port").c_str()));
+        Set("org.gnome.system.proxy ignore-hosts \"[]\""); // GNOME's own list holds localhost
+    }
+    ~GnomeProxyBed() {
+        kill(proxy, SIGTERM);
+        waitpid(proxy, nullptr, 0);
+        for (const auto& [name, was] : saved) {
+            was ? setenv(name, was->c_str(), 1) : unsetenv(name);
+        }
+    }
+    void Set(const std::string& setting) {
+        const std::string command = "dbus-run-session -- gsettings set " + setting + " 2>/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << setting;
+    }
+    const std::string config = BedVariable("QM_BED_DIR") + "/gnome";
+    pid_t proxy = -1;
+    std::string port = "0";
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+};
+
+TEST_F(LinuxHttp, TheProxyComesFromTheDesktopOrTheStandardVariables) {
+    GnomeProxyBed gnome;
+    // A configuration script whose server takes the request and never answers holds libproxy for
+    // good; the job still ends at once when cancelled.
+    int silent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof local;
+    bind(silent, reinterpret_cast<sockaddr*>(&local), length);
+    listen(silent, 1);
+    getsockname(silent, reinterpret_cast<sockaddr*>(&local), &length);
+    gnome.Set("org.gnome.system.proxy autoconfig-url 'http://127.0.0.1:" +
+              std::to_string(ntohs(local.sin_port)) + "/stuck.pac'");
+    gnome.Set("org.gnome.system.proxy mode auto");
+    JobOptions cancel;
+    cancel.cancelBeforeStart = true;
+    cancel.whileRunning = [&, started = std::chrono::steady_clock::now()] {
+        if (std::chrono::steady_clock::now() - started > std::chrono::seconds(3) && silent >= 0) {
+            close(std::exchange(silent, -1)); // lets a program that waits for ever go on
+        }
+    };
+    const JobResult stuck = RunJob(BedUrl("/ok/10"), Target("stuck.bin"), cancel);
+    pollfd asked{silent, POLLIN, 0};
+    EXPECT_EQ(poll(&asked, 1, 10000), 1); // the lookup asked for the script, and waits
+    close(silent);
+    ASSERT_TRUE(stuck.outcome);
+    EXPECT_TRUE(stuck.outcome->cancelled);
+    EXPECT_LT(stuck.seconds, 1.5);
+
+    // A configuration script names the proxy; then the user's own proxy, with an untrusted
+    // certificate behind it, and a host on the bypass list.
+    gnome.Set("org.gnome.system.proxy autoconfig-url 'http://127.0.0.1:" + gnome.port +
+              "/proxy.pac'");
+    Succeed(BedUrl("/ok/300000"), 300000);
+    gnome.Set("org.gnome.system.proxy.https host 127.0.0.1");
+    gnome.Set("org.gnome.system.proxy.https port " + gnome.port);
+    gnome.Set("org.gnome.system.proxy mode manual");
+    Succeed(BedUrl("/chunked/200000"), 200000);
+    const std::string selfSigned = BedVariable("QM_PORT_SELFSIGNED");
+    const JobResult untrusted = Fail("https://localhost:" + selfSigned + "/ok/10");
+    ASSERT_TRUE(untrusted.outcome);
+    EXPECT_EQ(untrusted.outcome->errorText, Curl(CURLE_PEER_FAILED_VERIFICATION));
+
+    // The variables outweigh the desktop, as libcurl reads them: nothing listens on port 9, so a
+    // program that read https_proxy fails to connect; http_proxy is for plain HTTP only; no_proxy
+    // bypasses the desktop's proxy too.
     setenv("https_proxy", "http://127.0.0.1:9", 1);
     const JobResult result = Fail(BedUrl("/ok/10"));
     unsetenv("https_proxy");
     ASSERT_TRUE(result.outcome);
     EXPECT_EQ(result.outcome->errorText, Curl(CURLE_COULDNT_CONNECT));
+    for (const auto& [name, value] :
+         {std::pair{"http_proxy", "http://127.0.0.1:9"}, std::pair{"no_proxy", "localhost"}}) {
+        setenv(name, value, 1);
+        Succeed(BedUrl("/ok/10"), 10);
+        unsetenv(name);
+    }
+    gnome.Set("org.gnome.system.proxy ignore-hosts \"['*.example.invalid', 'localhost']\"");
+    Succeed(BedUrl("/ok/10"), 10);
+    // Each download that went through the proxy, in order.
+    const std::string https = "CONNECT localhost:" + BedVariable("QM_HTTPS_PORT") + " HTTP/1.1\n";
+    EXPECT_EQ(ReadWholeFile(gnome.config + "/proxy.log"),
+              "GET /proxy.pac HTTP/1.1\n" + https + https + "CONNECT localhost:" + selfSigned +
+                  " HTTP/1.1\n");
 }
 
 // The request log of the bed's server: the lines written since `mark`.

@@ -39,7 +39,7 @@ function(quillmere_linux_test)
     target_link_options(${QLT_NAME}_sanitized PRIVATE ${QUILLMERE_SANITIZE})
     target_link_libraries(${QLT_NAME}_sanitized PRIVATE GTest::gtest_main)
     if(QLT_ENGINE)
-        target_link_libraries(${QLT_NAME}_sanitized PRIVATE PkgConfig::CURL)
+        target_link_libraries(${QLT_NAME}_sanitized PRIVATE PkgConfig::CURL PkgConfig::LIBPROXY)
     endif()
 endfunction()
 
@@ -51,6 +51,10 @@ quillmere_linux_test(NAME linux_engine_tests ENGINE SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/seam_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/error_text_test.cpp
 )
+foreach(target linux_engine_tests linux_engine_tests_sanitized)
+    target_compile_definitions(${target} PRIVATE
+        QM_PROXY_SERVER="${CMAKE_CURRENT_LIST_DIR}/../bed/proxy_server.py")
+endforeach()
 quillmere_linux_test(NAME linux_fuzz_tests SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/../fuzz/models.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../fuzz/linux_fuzz.cpp
@@ -101,7 +105,7 @@ target_include_directories(linux_journey_tests_sanitized PRIVATE ${PROJECT_SOURC
 target_compile_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE} -O1 -g)
 target_link_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE})
 target_link_libraries(linux_journey_tests_sanitized PRIVATE Qt6::Widgets Qt6::DBus Qt6::Test
-                                                            PkgConfig::CURL)
+                                                            PkgConfig::CURL PkgConfig::LIBPROXY)
 foreach(language en ru)
     foreach(variant "" _sanitized)
         set(name linux.journey.${language}${variant})
