@@ -205,7 +205,11 @@ bool ReadBody(JobState& state, unsigned char* chunk, std::size_t capacity, std::
             body.result = resumed;
         }
     }
-    Drive(state, [&] { return body.filled > 0 || body.paused; });
+    // Cancel also ends a wait for data that does not come (a server that stalls), within a second,
+    // so that a cancelled job, or a session that ends, never waits out the time-out with its
+    // staging file on disk. The read then has nothing, and the copy sees the cancellation.
+    Drive(state,
+          [&] { return body.filled > 0 || body.paused || appGlobals.cancelRequested.load(); });
     body.destination = nullptr;
     count = body.filled;
     // A body that ends before its announced size is a body that ended: the size check after the

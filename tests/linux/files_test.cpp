@@ -137,6 +137,20 @@ TEST_F(LinuxFiles, CancelEndsTheJobAtThePollPointsAndDeletesTheStagingFile) {
     EXPECT_LT(cancelled.seconds, 5.0);
     EXPECT_TRUE(std::filesystem::is_empty(directory))
         << DescribeSnapshot(SnapshotDirectory(directory));
+
+    // A server that stops sending does not hold the cancellation until its time-out.
+    JobOptions stalled;
+    int ticksAfterTheFirstPiece = 0;
+    stalled.whileRunning = [&] {
+        if (appGlobals.bytesReceived.load() == 65536 && ++ticksAfterTheFirstPiece == 60) {
+            appGlobals.cancelRequested.exchange(true);
+        }
+    };
+    const JobResult stall = RunJob(BedUrl("/stall/1000000"), Target("dest.bin"), stalled);
+    ASSERT_TRUE(stall.outcome);
+    EXPECT_TRUE(stall.outcome->cancelled);
+    EXPECT_LT(stall.seconds, 5.0);
+    EXPECT_TRUE(std::filesystem::is_empty(directory));
 }
 
 // Replacing a file of someone else's, as a user who may not give the new file away (the worker
