@@ -242,7 +242,9 @@ void RemoveStrayZoneStream(const std::wstring& stagingPath) {
 }
 
 std::wstring StagingFileName(const std::wstring& targetPath, std::uint32_t processId, unsigned n) {
-    return WideFromUtf8(core::StagingFileName(Utf8FromWide(targetPath), processId, n));
+    // NTFS, FAT and exFAT all take at most 255 UTF-16 units in one name.
+    const core::NameLimit limit{255, true, "\\/"};
+    return WideFromUtf8(core::StagingFileName(Utf8FromWide(targetPath), processId, n, limit));
 }
 
 void StageAndCommit(JobState& state, unsigned char (&chunk)[ChunkSize]) {
