@@ -73,10 +73,10 @@ class HttpTest : public EngineTest {
 
 class HttpStatus : public HttpTest {};
 
-// 300 and 304 stand for the 3xx statuses that reach the program: WinHTTP follows 301, 302, 303,
-// 307 and 308 itself (and Wine fails a 302 without Location inside WinHttpReceiveResponse).
+// 300 and 304 stand for the 3xx statuses that are no redirect, and 302 without a Location for a
+// redirect that leads nowhere: the program follows 301, 302, 303, 307 and 308 where they do.
 TEST_F(HttpStatus, AnythingBut200IsRefusedWithItsNumber) {
-    for (const int status : {204, 206, 300, 304, 404, 500, 503}) {
+    for (const int status : {204, 206, 300, 302, 304, 404, 500, 503}) {
         const JobResult result = Fail(BedUrl(L"/status/" + std::to_wstring(status)));
         ASSERT_TRUE(result.outcome);
         EXPECT_EQ(result.outcome->errorText,
@@ -225,15 +225,23 @@ TEST_F(HttpContentLength, SixtyFourCharactersOrMoreDoNotFitAndFailWithThatCode) 
 
 class HttpRedirect : public HttpTest {};
 
+// Each redirect code is followed, WinHTTP's own following or not (Wine's hands 303 and 308 back),
+// to an absolute or a relative Location, and five in a row at the most.
 TEST_F(HttpRedirect, FiveRedirectsInARowAreFollowed) {
     Succeed(BedUrl(L"/redirect/5/3000"), 3000);
+    for (const wchar_t* code : {L"301", L"302", L"303", L"307", L"308"}) {
+        Succeed(BedUrl(L"/redirect/2/3000?code=") + code, 3000);
+    }
+    Succeed(BedUrl(L"/redirect/2/3000?code=303&rel=1"), 3000);
 }
 
 TEST_F(HttpRedirect, SixRedirectsInARowAreNot) {
-    const JobResult result = Fail(BedUrl(L"/redirect/6/3000"));
-    ASSERT_TRUE(result.outcome);
-    EXPECT_EQ(result.outcome->errorText, FormatSystemError(ERROR_WINHTTP_REDIRECT_FAILED));
-    EXPECT_EQ(result.outcome->bytesWritten, 0u);
+    for (const wchar_t* code : {L"302", L"308"}) {
+        const JobResult result = Fail(BedUrl(L"/redirect/6/3000?code=") + code);
+        ASSERT_TRUE(result.outcome);
+        EXPECT_EQ(result.outcome->errorText, FormatSystemError(ERROR_WINHTTP_REDIRECT_FAILED));
+        EXPECT_EQ(result.outcome->bytesWritten, 0u);
+    }
 }
 
 TEST_F(HttpRedirect, EndlessRedirectsFail) {
