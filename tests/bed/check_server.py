@@ -209,6 +209,9 @@ def redirects():
     c.send("/redirect/0/77")
     st, hs, _ = c.head()
     assert st == 200 and c.take(77) == pattern(77)
+    c.send("/redirect/2/77?code=308&rel=1")
+    st, hs, _ = c.head()
+    assert st == 308 and header(hs, "Location") == b"../1/77?code=308&rel=1", hs
     c.send("/loop")
     st, hs, _ = c.head()
     assert st == 302 and header(hs, "Location") == b"https://localhost:%d/loop" % PORT

@@ -40,7 +40,10 @@ Routes (the path before '?' decides; GET and HEAD; anything else is 405):
                        n: int(v) if v is 1 to 12 ASCII digits, else 0.
   /short/<n>           Content-Length n, sends n-1 bytes, closes
   /long/<n>            Content-Length n, sends n+1 bytes, closes
-  /redirect/<k>/<n>    k > 0: 302 to https://localhost:<port>/redirect/<k-1>/<n>
+  /redirect/<k>/<n>?code=<c>&rel=1
+                       k > 0: 302 (or c: 301, 302, 303, 307, 308) to
+                       https://localhost:<port>/redirect/<k-1>/<n>, or with rel to
+                       the relative ../<k-1>/<n>; a query is carried on unchanged
                        k = 0: as /ok/<n>
   /loop                302 to https://localhost:<port>/loop
   /tohttp/<n>          302 to http://localhost:<port>/ok/<n>
@@ -207,6 +210,7 @@ class Handler(BaseHTTPRequestHandler):
             rest = target.split("://", 1)[1]
             target = rest[rest.find("/"):] if "/" in rest else "/"
         route, _, query = target.partition("?")
+        self.query = query
         params = {}
         for part in query.split("&") if query else []:
             k, _, v = part.partition("=")
@@ -312,9 +316,15 @@ class Handler(BaseHTTPRequestHandler):
             raise ValueError("extra path")
         if k == 0:
             return self.route_ok([args[1]], params)
-        self.head(302, "Found", [
-            ("Location", "%s/redirect/%d/%d" % (self.base(), k - 1, n)),
-            ("Content-Length", "0")])
+        code = self.count(params.get("code", b"302").decode("latin-1"))
+        if code not in (301, 302, 303, 307, 308):
+            raise ValueError(code)
+        location = ("../%d/%d" % (k - 1, n) if "rel" in params
+                    else "%s/redirect/%d/%d" % (self.base(), k - 1, n))
+        if self.query:
+            location += "?" + self.query
+        self.head(code, self.responses[code][0], [
+            ("Location", location), ("Content-Length", "0")])
 
     def route_loop(self, args, params):
         if args:

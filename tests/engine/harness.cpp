@@ -32,6 +32,16 @@ LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+PlatformSeam RealPlatformSeam() {
+    return PlatformSeam{&::WriteFile,
+                        &::FlushFileBuffers,
+                        &::MoveFileExW,
+                        &::PostMessageW,
+                        &::WinHttpCrackUrl,
+                        &::SetFileInformationByHandle,
+                        &::GetVolumeInformationByHandleW};
+}
+
 HWND SharedOwner() {
     static HWND owner = CreateOwnerWindow();
     return owner;
@@ -206,8 +216,7 @@ std::wstring DescribeSnapshot(const DirectorySnapshot& snapshot) {
 }
 
 void EngineTest::SetUp() {
-    platformSeam = PlatformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW,
-                                &::WinHttpCrackUrl};
+    platformSeam = RealPlatformSeam();
     appGlobals.russianUi = false;
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
@@ -227,8 +236,7 @@ void EngineTest::SetUp() {
 }
 
 void EngineTest::TearDown() {
-    platformSeam = PlatformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW,
-                                &::WinHttpCrackUrl};
+    platformSeam = RealPlatformSeam();
     appGlobals.russianUi = false;
     appGlobals.cancelRequested.exchange(false);
 }

@@ -70,12 +70,13 @@ TEST_F(RequestLog, OnlyTheUserAgentIsAddedToWhatWinHttpAlwaysSends) {
     EXPECT_EQ(names, (std::multiset<std::string>{"Connection", "Host", "User-Agent"}));
 }
 
+// A GET each time, also where the code (307) asks to repeat the method.
 TEST_F(RequestLog, RedirectsAreFollowedWithTheSameHeaders) {
-    const std::vector<LoggedRequest> requests = RequestsOf(BedUrl(L"/redirect/2/10"));
+    const std::vector<LoggedRequest> requests = RequestsOf(BedUrl(L"/redirect/2/10?code=307"));
     ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].requestLine, "GET /redirect/2/10 HTTP/1.1");
-    EXPECT_EQ(requests[1].requestLine, "GET /redirect/1/10 HTTP/1.1");
-    EXPECT_EQ(requests[2].requestLine, "GET /redirect/0/10 HTTP/1.1");
+    EXPECT_EQ(requests[0].requestLine, "GET /redirect/2/10?code=307 HTTP/1.1");
+    EXPECT_EQ(requests[1].requestLine, "GET /redirect/1/10?code=307 HTTP/1.1");
+    EXPECT_EQ(requests[2].requestLine, "GET /redirect/0/10?code=307 HTTP/1.1");
     for (const LoggedRequest& request : requests) {
         std::set<std::string> names;
         for (const auto& header : request.headers) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -84,6 +85,22 @@ BOOL WINAPI RefusedPost(HWND, UINT, WPARAM, LPARAM) {
     return FALSE;
 }
 
+// A volume that says which file system it is, and that reserves room or refuses to with a code.
+const wchar_t* volumeFileSystem = L"NTFS";
+BOOL WINAPI NamedVolume(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR fileSystem,
+                        DWORD size) {
+    wcsncpy(fileSystem, volumeFileSystem, size);
+    return TRUE;
+}
+DWORD reservationRefusal = 0;
+std::uint64_t reserved = 0;
+BOOL WINAPI Reservation(HANDLE, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD) {
+    EXPECT_EQ(infoClass, FileAllocationInfo);
+    reserved = static_cast<FILE_ALLOCATION_INFO*>(info)->AllocationSize.QuadPart;
+    SetLastError(reservationRefusal);
+    return reservationRefusal == 0;
+}
+
 class SeamTest : public EngineTest {
   protected:
     void SetUp() override {
@@ -93,6 +110,9 @@ class SeamTest : public EngineTest {
         failureCode = 0;
         bodyWritesBeforeFailure = 0;
         postsRefused = 0;
+        volumeFileSystem = L"NTFS";
+        reservationRefusal = 0;
+        reserved = 0;
     }
     // A job onto an existing destination that must fail with this text and leave the directory
     // as it was.
@@ -170,6 +190,30 @@ TEST_F(SeamWrite, ZoneStreamThatCannotBeWrittenDoesNotFailTheJob) {
     ASSERT_TRUE(result.outcome);
     EXPECT_TRUE(result.outcome->succeeded) << Narrow(result.outcome->errorText);
     EXPECT_TRUE(IsBedBody(ReadWholeFile(Target(L"dest.bin")).bytes, 1000));
+}
+
+// The announced size is reserved before the body is read, and a volume that refuses ends the job
+// at once; on FAT, whose largest file is 4 GiB less one byte, a larger one fails as too large.
+TEST_F(SeamWrite, BodyThatCannotFitFailsBeforeAnythingIsWritten) {
+    platformSeam.writeFile = PartialWrite; // records the body's writes
+    platformSeam.setFileInformationByHandle = Reservation;
+    platformSeam.getVolumeInformationByHandle = NamedVolume;
+    reservationRefusal = ERROR_DISK_FULL;
+    ExpectFailure(BedUrl(L"/ok/100000"), FormatSystemError(ERROR_DISK_FULL));
+    EXPECT_EQ(reserved, 100000u);
+    volumeFileSystem = L"FAT32";
+    reserved = 0;
+    ExpectFailure(BedUrl(L"/cl?v=4294967296&n=10"), FormatSystemError(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(reserved, 0u);
+    EXPECT_TRUE(bodyWrites.empty());
+
+    const std::wstring mismatch = L"Received size does not match the server's Content-Length.";
+    reservationRefusal = 0;
+    ExpectFailure(BedUrl(L"/cl?v=4294967295&n=10"), mismatch);
+    EXPECT_EQ(reserved, 4294967295u);
+    volumeFileSystem = L"exFAT";
+    ExpectFailure(BedUrl(L"/cl?v=4294967296&n=10"), mismatch);
+    EXPECT_EQ(reserved, 4294967296u);
 }
 
 class SeamFlush : public SeamTest {};

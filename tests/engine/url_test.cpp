@@ -51,6 +51,33 @@ TEST(UrlAcceptance, GivesHostPortAndTargetForEveryShape) {
     }
 }
 
+// Where a redirect leads: its Location read against the URL of the request that received it.
+TEST(UrlAcceptance, RedirectLocationsAreReadAgainstTheRequest) {
+    const std::wstring request = RequestUrl({L"h", 8443, L"/a/b/c?q=1"});
+    EXPECT_EQ(request, L"https://h:8443/a/b/c?q=1");
+    EXPECT_EQ(RequestUrl({L"::1", 443, L"/"}), L"https://[::1]/");
+    const wchar_t* const cases[][2] = {
+        {L"https://x/y", L"https://x/y"},
+        {L"HTTP://x/y", L"HTTP://x/y"}, // refused when it is accepted as a URL
+        {L"//x/y?z", L"https://x/y?z"},
+        {L"/p?z#f", L"https://h:8443/p?z#f"},
+        {L"/x/../y", L"https://h:8443/y"},
+        {L"?z=2", L"https://h:8443/a/b/c?z=2"},
+        {L"", L"https://h:8443/a/b/c?q=1"},
+        {L"#f", L"https://h:8443/a/b/c?q=1"},
+        {L"d", L"https://h:8443/a/b/d"},
+        {L"../d/./e?z", L"https://h:8443/a/d/e?z"},
+        {L"../../../../d", L"https://h:8443/d"},
+        {L".", L"https://h:8443/a/b/"},
+        {L"..", L"https://h:8443/a/"},
+        {L"d//e", L"https://h:8443/a/b/d//e"},
+    };
+    for (const auto& [location, expected] : cases) {
+        EXPECT_EQ(ResolveLocation(request, location), expected) << Narrow(location);
+    }
+    EXPECT_EQ(ResolveLocation(L"https://h/", L"d"), L"https://h/d");
+}
+
 TEST(UrlAcceptance, RefusesOtherSchemesUserInfoMissingHostsAndNonsense) {
     for (const wchar_t* url : {
              L"http://example.com/",       // plain HTTP

@@ -123,6 +123,9 @@ TEST_F(LinuxHttp, ContentLengthTextsAreReadByTheSameRules) {
 
 TEST_F(LinuxHttp, RedirectsUpToFiveStayOnHttps) {
     Succeed(BedUrl("/redirect/5/3000"), 3000);
+    for (const char* code : {"301", "302", "303", "307", "308"}) {
+        Succeed(BedUrl("/redirect/2/3000?code=") + code, 3000);
+    }
     const JobResult six = Fail(BedUrl("/redirect/6/3000"));
     ASSERT_TRUE(six.outcome);
     EXPECT_EQ(six.outcome->errorText, core::TextTooManyRedirects.english);

@@ -100,6 +100,10 @@ void OnCommand(WPARAM wParam) {
     int command = LOWORD(wParam);
     if (command == IDOK) {
         command = EnterCommand();
+    } else if (command == IDCANCEL) {
+        // Escape, which the dialog-style keyboard handling turns into IDCANCEL: Cancel while a
+        // download runs, and nothing while idle; it never closes the window.
+        command = IDC_CANCEL;
     }
     switch (command) {
     case IDC_BROWSE:

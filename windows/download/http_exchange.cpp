@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int TimeoutMs = 15000;
+constexpr unsigned MaxRedirects = 5;
 
 // A string that WinHTTP allocated for the caller, freed with GlobalFree.
 class WinHttpString {
@@ -76,20 +77,6 @@ void AskForModernTlsOnWindows7(HINTERNET session) {
     WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
 }
 
-// The URL as WinHTTP's proxy discovery hands it to a configuration script.
-std::wstring UrlForProxyScript(const UrlTarget& target) {
-    std::wstring url = L"https://";
-    if (target.hostName.find(L':') != std::wstring::npos) {
-        url += L"[" + target.hostName + L"]";
-    } else {
-        url += target.hostName;
-    }
-    if (target.serverPort != INTERNET_DEFAULT_HTTPS_PORT) {
-        url += L":" + DecimalText(target.serverPort);
-    }
-    return url + target.requestTarget;
-}
-
 // What the user's automatic configuration (a script, or one that WPAD finds) says for the URL;
 // false when the user has none, or none can be had or read.
 bool DiscoverProxy(const UrlTarget& target, const UserProxyConfig& config, ProxyChoice& choice) {
@@ -112,7 +99,7 @@ bool DiscoverProxy(const UrlTarget& target, const UserProxyConfig& config, Proxy
         return false;
     }
     WinHttpSetTimeouts(session, TimeoutMs, TimeoutMs, TimeoutMs, TimeoutMs);
-    const std::wstring url = UrlForProxyScript(target);
+    const std::wstring url = RequestUrl(target);
     WINHTTP_PROXY_INFO info{};
     // The script's server may ask who the user is: the logon goes out only when it has asked, as
     // in Windows' own programs.
@@ -171,6 +158,100 @@ ProxyChoice UserProxyFor(const UrlTarget& target) {
     return choice;
 }
 
+// The connection to the target's host and port and a secure GET for its request target. WinHTTP
+// follows no redirect by itself: what it would do differs between systems (Wine hands 303 and 308
+// back, Windows 7 may not know 308), so every redirect is followed here, under one set of rules.
+bool OpenRequest(JobState& state) {
+    state.connection =
+        WinHttpConnect(state.session, state.target.hostName.c_str(), state.target.serverPort, 0);
+    if (state.connection == nullptr) {
+        state.errorCode = GetLastError();
+        return false;
+    }
+    state.request =
+        WinHttpOpenRequest(state.connection, L"GET", state.target.requestTarget.c_str(), nullptr,
+                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+    if (state.request == nullptr) {
+        state.errorCode = GetLastError();
+        return false;
+    }
+    DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
+    if (!WinHttpSetOption(state.request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled,
+                          sizeof disabled)) {
+        state.errorCode = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+void CloseRequest(JobState& state) {
+    WinHttpCloseHandle(state.request);
+    state.request = nullptr;
+    WinHttpCloseHandle(state.connection);
+    state.connection = nullptr;
+}
+
+bool SendAndReceive(JobState& state, DWORD& status) {
+    if (!WinHttpSendRequest(state.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(state.request, nullptr)) {
+        state.errorCode = GetLastError();
+        return false;
+    }
+    DWORD statusLength = sizeof status;
+    if (!WinHttpQueryHeaders(state.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusLength,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        state.errorCode = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool IsRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The Location header's text; false when the response has none.
+bool ReadLocation(JobState& state, std::wstring& location) {
+    DWORD bytes = 0;
+    WinHttpQueryHeaders(state.request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                        WINHTTP_NO_OUTPUT_BUFFER, &bytes, WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes < sizeof(wchar_t)) {
+        return false;
+    }
+    std::wstring text(bytes / sizeof(wchar_t), L'\0');
+    if (!WinHttpQueryHeaders(state.request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text.data(), &bytes, WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    text.resize(bytes / sizeof(wchar_t));
+    location = std::move(text);
+    return true;
+}
+
+// Goes where a redirect leads: a GET, whatever the code, to a URL the program would take if it
+// were typed (HTTPS, a host, no user name or password), and at most MaxRedirects of them in all.
+// Anything else fails as WinHTTP's own redirects fail.
+bool FollowRedirect(JobState& state, const std::wstring& location, unsigned followed) {
+    UrlTarget next;
+    if (followed == MaxRedirects ||
+        !AcceptUrl(ResolveLocation(RequestUrl(state.target), location), next)) {
+        state.errorCode = ERROR_WINHTTP_REDIRECT_FAILED;
+        return false;
+    }
+    state.target = std::move(next);
+    CloseRequest(state);
+    if (!OpenRequest(state)) {
+        return false;
+    }
+    if (appGlobals.cancelRequested.load()) {
+        state.outcome->cancelled = true;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool OpenHttpRequest(JobState& state) {
@@ -188,53 +269,23 @@ bool OpenHttpRequest(JobState& state) {
     WinHttpSetTimeouts(state.session, TimeoutMs, TimeoutMs, TimeoutMs, TimeoutMs);
     AskForModernTlsOnWindows7(state.session);
 
-    state.connection =
-        WinHttpConnect(state.session, state.target.hostName.c_str(), state.target.serverPort, 0);
-    if (state.connection == nullptr) {
-        state.errorCode = GetLastError();
-        return false;
-    }
-    state.request =
-        WinHttpOpenRequest(state.connection, L"GET", state.target.requestTarget.c_str(), nullptr,
-                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
-    if (state.request == nullptr) {
-        state.errorCode = GetLastError();
-        return false;
-    }
-    DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    if (!WinHttpSetOption(state.request, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
-                          sizeof redirectPolicy)) {
-        state.errorCode = GetLastError();
-        return false;
-    }
-    DWORD redirectLimit = 5;
-    if (!WinHttpSetOption(state.request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS,
-                          &redirectLimit, sizeof redirectLimit)) {
-        state.errorCode = GetLastError();
-        return false;
-    }
-    return true;
+    return OpenRequest(state);
 }
 
 bool ExchangeHttp(JobState& state) {
-    if (!WinHttpSendRequest(state.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        state.errorCode = GetLastError();
-        return false;
-    }
-    // Redirects are followed in here, so what follows reads the last response.
-    if (!WinHttpReceiveResponse(state.request, nullptr)) {
-        state.errorCode = GetLastError();
-        return false;
-    }
-
     DWORD status = 0;
-    DWORD statusLength = sizeof status;
-    if (!WinHttpQueryHeaders(state.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusLength,
-                             WINHTTP_NO_HEADER_INDEX)) {
-        state.errorCode = GetLastError();
-        return false;
+    for (unsigned followed = 0;; ++followed) {
+        if (!SendAndReceive(state, status)) {
+            return false;
+        }
+        std::wstring location;
+        // A redirect that names no place is refused below with its status.
+        if (!IsRedirect(status) || !ReadLocation(state, location)) {
+            break;
+        }
+        if (!FollowRedirect(state, location, followed)) {
+            return false;
+        }
     }
     if (status != 200) {
         state.outcome->errorText = Text(TextServerReturnedHttp) + DecimalText(status) + L".";

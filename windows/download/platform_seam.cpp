@@ -2,5 +2,10 @@
 // program.
 #include "download/platform_seam.h"
 
-PlatformSeam platformSeam{&::WriteFile, &::FlushFileBuffers, &::MoveFileExW, &::PostMessageW,
-                          &::WinHttpCrackUrl};
+PlatformSeam platformSeam{&::WriteFile,
+                          &::FlushFileBuffers,
+                          &::MoveFileExW,
+                          &::PostMessageW,
+                          &::WinHttpCrackUrl,
+                          &::SetFileInformationByHandle,
+                          &::GetVolumeInformationByHandleW};

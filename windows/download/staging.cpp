@@ -6,6 +6,8 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cwchar>
 
 #include "core/staging_name.h"
 #include "download/platform_seam.h"
@@ -89,6 +91,64 @@ HANDLE CreateStagingFile(JobState& state) {
         }
     }
     return INVALID_HANDLE_VALUE; // not reached: the last attempt returns above
+}
+
+// FAT keeps a file's size in 32 bits: 4 GiB less one byte is the most it can hold.
+constexpr std::uint64_t FatLargestFile = 0xFFFFFFFFull;
+
+bool IsOnFat(HANDLE file) {
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    if (!platformSeam.getVolumeInformationByHandle(file, nullptr, 0, nullptr, nullptr, nullptr,
+                                                   fileSystem, MAX_PATH + 1)) {
+        return false;
+    }
+    return wcscmp(fileSystem, L"FAT") == 0 || wcscmp(fileSystem, L"FAT32") == 0;
+}
+
+// The codes with which a volume refuses to reserve room it does not have.
+bool IsNoRoomCode(DWORD code) {
+    return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||
+           code == ERROR_FILE_TOO_LARGE;
+}
+
+// A body of announced size that cannot fit fails here, before any of it is read, rather than at
+// the write that fills the disk once the time and the bandwidth are spent. The room is reserved
+// for the staging file where the volume can do that (it answers a reservation it cannot keep with
+// "disk full"); where it cannot (Wine, some network file systems) the size is compared with the
+// free space the user may use. Nothing is refused for want of an answer.
+bool MakeRoomForBody(JobState& state, HANDLE file) {
+    if (!appGlobals.totalKnown.load()) {
+        return true;
+    }
+    const std::uint64_t size = appGlobals.contentLength.load();
+    if (size == 0) {
+        return true;
+    }
+    if (size > FatLargestFile && IsOnFat(file)) {
+        state.errorCode = ERROR_FILE_TOO_LARGE;
+        return false;
+    }
+    if (size <= static_cast<std::uint64_t>(INT64_MAX)) {
+        FILE_ALLOCATION_INFO allocation{};
+        allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
+        if (platformSeam.setFileInformationByHandle(file, FileAllocationInfo, &allocation,
+                                                    sizeof allocation)) {
+            return true;
+        }
+        const DWORD code = GetLastError();
+        if (IsNoRoomCode(code)) {
+            state.errorCode = code;
+            return false;
+        }
+    }
+    const std::wstring folder = state.stagingPath.substr(0, state.stagingPath.rfind(L'\\') + 1);
+    ULARGE_INTEGER available{};
+    if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) &&
+        size > available.QuadPart) {
+        state.errorCode = ERROR_DISK_FULL;
+        return false;
+    }
+    return true;
 }
 
 // Writes all of one chunk, resuming after each partial write where it stopped.
@@ -242,12 +302,18 @@ void RemoveStrayZoneStream(const std::wstring& stagingPath) {
 }
 
 std::wstring StagingFileName(const std::wstring& targetPath, std::uint32_t processId, unsigned n) {
-    return WideFromUtf8(core::StagingFileName(Utf8FromWide(targetPath), processId, n));
+    // NTFS, FAT and exFAT all take at most 255 UTF-16 units in one name.
+    const core::NameLimit limit{255, true, "\\/"};
+    return WideFromUtf8(core::StagingFileName(Utf8FromWide(targetPath), processId, n, limit));
 }
 
 void StageAndCommit(JobState& state, unsigned char (&chunk)[ChunkSize]) {
     HANDLE file = CreateStagingFile(state);
     if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    if (!MakeRoomForBody(state, file)) {
+        CloseHandle(file);
         return;
     }
     const CopyEnd end = CopyBody(state, file, chunk);

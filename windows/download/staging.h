@@ -10,7 +10,8 @@
 #include "download/job_state.h"
 
 // The staging file name for attempt n: the destination path, ".quillmere-", the process id,
-// "-", n and ".part". Pure logic.
+// "-", n and ".part". Where that name would pass 255 UTF-16 units, the longest one name may have,
+// the destination's name in it is shortened by whole characters until it fits. Pure logic.
 std::wstring StagingFileName(const std::wstring& targetPath, std::uint32_t processId, unsigned n);
 
 // The name the file calls use for a path: the full path in extended-length form ("\\?\" for a

@@ -1,5 +1,6 @@
-// Which typed URLs may be fetched, and the host, port and request target they name. Runs on the
-// worker thread as the first stage of a job, before any network or file activity.
+// Which typed URLs may be fetched, and the host, port and request target they name; also where a
+// redirect leads. Runs on the worker thread: first as the first stage of a job, before any network
+// or file activity, then for each redirect.
 #pragma once
 
 #include <cstdint>
@@ -30,3 +31,13 @@ std::wstring ComposeRequestTarget(std::wstring_view fromPath);
 // no user name or password, as WinHttpCrackUrl reads the prepared text, and with a port of 1 to
 // 65535 that the URL's own digits and WinHttpCrackUrl agree on; false for anything else.
 bool AcceptUrl(const std::wstring& url, UrlTarget& target);
+
+// The URL of the request made for an accepted target: "https://", the host (an IPv6 address in
+// brackets), ":" and the port unless it is 443, and the request target. Pure logic.
+std::wstring RequestUrl(const UrlTarget& target);
+
+// The absolute URL that a redirect's Location names, read against the URL of the request that
+// received it as RFC 3986 reads a reference: a URL with a scheme stands as it is, "//host..." takes
+// the request's scheme, "/path" and "?query" its host and port, and a relative path also its
+// folder; the "." and ".." segments of a path made here are worked out. Pure logic.
+std::wstring ResolveLocation(std::wstring_view requestUrl, std::wstring_view location);
