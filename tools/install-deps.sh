@@ -12,6 +12,9 @@ test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils open
 release_packages=(python3 osslsigncode)
 linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev
                 qt6-translations-l10n)
+# The Debian package: the Linux edition's build, dpkg-shlibdeps (dpkg-dev), xz, and lintian with
+# apt for the release test's checks of the package.
+release_packages+=("${linux_packages[@]}" dpkg-dev xz-utils lintian apt)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in
