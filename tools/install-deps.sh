@@ -12,6 +12,13 @@ test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils open
 release_packages=(python3 osslsigncode)
 linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev
                 qt6-translations-l10n)
+# The Linux edition as a desktop program: its icon's PNG sizes are rendered at build time; it runs
+# on Wayland, and uses the desktop's file dialog through Qt's GTK and desktop-portal themes.
+build_packages+=(librsvg2-bin)
+linux_packages+=(librsvg2-bin qt6-wayland qt6-gtk-platformtheme qt6-xdgdesktopportal-platformtheme)
+# Its tests: the installed files against the desktop's validators; the journey on a Wayland
+# compositor.
+test_packages+=(desktop-file-utils appstream man-db weston qt6-wayland)
 # The Debian package: the Linux edition's build, dpkg-shlibdeps (dpkg-dev), xz, and lintian with
 # apt for the release test's checks of the package.
 release_packages+=("${linux_packages[@]}" dpkg-dev xz-utils lintian apt)

@@ -4,11 +4,14 @@
 #include <pthread.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QWidget>
 
 #include "app/main_window.h"
@@ -57,11 +60,17 @@ void OnEnterKey() {
 }
 
 void BrowseForTarget() {
-    // Always the same proposal, never the last choice; the dialog asks before an existing file
-    // may be replaced.
+    // Always the same proposal, never the last choice, in the user's Downloads folder (the XDG
+    // user folder, whatever its name in the user's language), or at home where that folder does
+    // not exist; the dialog asks before an existing file may be replaced. Where the desktop's
+    // portal runs, Qt hands all of this to the desktop's own dialog.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        folder = QDir::homePath();
+    }
     const QString filter = QString::fromUtf8(Text(core::TextAllFilesFilter)) + " (*)";
-    const QString chosen = QFileDialog::getSaveFileName(appUi.window, QString(),
-                                                        QStringLiteral("download.bin"), filter);
+    const QString chosen = QFileDialog::getSaveFileName(
+        appUi.window, QString(), folder + QStringLiteral("/download.bin"), filter);
     if (chosen.isEmpty()) {
         return;
     }

@@ -5,10 +5,12 @@
 # Russian locale for the system's Russian error texts. Everything ends with the run: the namespace
 # takes its mounts with it, and the server is stopped by its pid. Needs root and /dev/fuse.
 #
-# Usage: bed.sh [--x11] BED_DIR PROGRAM [ARGS...]
+# Usage: bed.sh [--x11] [--wayland] BED_DIR PROGRAM [ARGS...]
 # With --x11 the program draws on a real X server of its own: an Xvfb display started for this run
 # (on the first free display number, which Xvfb itself picks) with Qt's X11 platform, stopped by its
-# pid at the end.
+# pid at the end. With --wayland it draws on a Wayland compositor of its own instead: a headless
+# weston on a socket of the bed's, with Qt's Wayland platform and no X display. With both, both run
+# (Wayland is Qt's choice then) and the program picks with QT_QPA_PLATFORM.
 # Inside, the program sees QM_BED_DIR, QM_HTTPS_PORT, QM_PORT_SELFSIGNED, QM_REQUEST_LOG,
 # QM_NTFS_MOUNT and QM_NTFS_REMOUNT (a command: "$QM_NTFS_REMOUNT windows|xattr" mounts the NTFS
 # volume again with that streams interface).
@@ -24,11 +26,11 @@ if [ "${QM_LINUX_BED_INSIDE:-}" != 1 ]; then
     exec unshare --mount --propagation private env QM_LINUX_BED_INSIDE=1 "$0" "$@"
 fi
 
-x11=
-if [ "${1:-}" = --x11 ]; then
-    x11=1
+x11= wayland=
+while [ "${1:-}" = --x11 ] || [ "${1:-}" = --wayland ]; do
+    if [ "$1" = --x11 ]; then x11=1; else wayland=1; fi
     shift
-fi
+done
 bed=$1
 shift
 mkdir -p "$bed"
@@ -89,13 +91,14 @@ rm -f "$bed/ports.txt"
     --listen "selfsigned:0:$certs/selfsigned.pem:$certs/selfsigned.key" \
     </dev/null >>"$log" 2>&1 &
 server=$!
-xvfb=
+xvfb= weston=
 finish() {
-    for pid in $server $xvfb; do
+    for pid in $server $xvfb $weston; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     fusermount -u "$bed/ntfs" 2>/dev/null || umount "$bed/ntfs" 2>/dev/null || true
+    if [ -n "$weston" ]; then rm -rf "$XDG_RUNTIME_DIR"; fi
 }
 trap finish EXIT
 for _ in $(seq 1 200); do
@@ -119,6 +122,26 @@ if [ -n "$x11" ]; then
     done
     grep -q '^[0-9]' "$bed/display" || { cat "$log"; echo "bed: Xvfb did not start" >&2; exit 1; }
     export DISPLAY=:$(head -n1 "$bed/display") QT_QPA_PLATFORM=xcb
+fi
+if [ -n "$wayland" ]; then
+    # weston wants a private runtime folder, short enough for a socket's path; it makes its socket
+    # there once it accepts clients.
+    XDG_RUNTIME_DIR=$(mktemp -d /tmp/quillmere-bed.XXXXXX)
+    export XDG_RUNTIME_DIR WAYLAND_DISPLAY=wayland-quillmere
+    weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 --no-config \
+        </dev/null >>"$log" 2>&1 &
+    weston=$!
+    for _ in $(seq 1 200); do
+        if [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] || ! kill -0 "$weston" 2>/dev/null; then
+            break
+        fi
+        sleep 0.05
+    done
+    [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] || { cat "$log"; echo "bed: weston did not start" >&2; exit 1; }
+    # weston offers text input but, headless, no seat, and Qt 6.4's Wayland text input then
+    # crashes on the first key; a desktop always has a seat. Qt's compose input, as on X11.
+    export QT_QPA_PLATFORM=wayland QT_IM_MODULE=compose
+    [ -n "$x11" ] || unset DISPLAY
 fi
 
 # No proxy of the caller's may come between the program and the bed's server.

@@ -126,3 +126,21 @@ foreach(language en ru)
         FAIL_REGULAR_EXPRESSION "FAIL!"
         TIMEOUT 300)
 endforeach()
+
+# The installed tree (into a staging folder) against the desktop's validators, the options without a
+# display, and what matches the window to its desktop entry on X11 and on Wayland.
+add_test(NAME linux.install
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --x11 --wayland ${CMAKE_BINARY_DIR}/linux-bed-install
+                 ${CMAKE_CURRENT_LIST_DIR}/install_check.sh ${CMAKE_BINARY_DIR} ${QUILLMERE_APP_ID}
+                 ${PROJECT_VERSION})
+set_tests_properties(linux.install PROPERTIES PASS_REGULAR_EXPRESSION "install check passed"
+                     FAIL_REGULAR_EXPRESSION "FAIL:" TIMEOUT 120)
+# The journey once more on Wayland: a headless weston of the bed's, Qt's Wayland platform, no X.
+add_test(NAME linux.wayland.en
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --wayland ${CMAKE_BINARY_DIR}/linux-bed-wayland-en
+                 $<TARGET_FILE:linux_journey_tests>)
+set_tests_properties(linux.wayland.en PROPERTIES
+    ENVIRONMENT "LANGUAGE=en;LC_ALL=C.UTF-8"
+    PASS_REGULAR_EXPRESSION "Totals: [1-9][0-9]* passed, 0 failed"
+    FAIL_REGULAR_EXPRESSION "FAIL!"
+    TIMEOUT 300)
