@@ -60,6 +60,13 @@ int main(int argc, char** argv) {
     }
     // Before any window or worker exists; it never changes during the run.
     appGlobals.russianUi = RussianUiFromEnvironment();
+    // Qt asks the desktop portal for its file dialog only inside a sandbox; ask everywhere, so Save
+    // As is the desktop's own dialog wherever its portal runs (GNOME, KDE). Without a portal the
+    // desktop's theme still decides: GTK's dialog on GTK desktops, Qt's own elsewhere. A theme the
+    // user names stands.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME")) {
+        qputenv("QT_QPA_PLATFORMTHEME", "xdgdesktopportal");
+    }
     QApplication application(argc, argv);
     // The desktop entry's name: Wayland compositors and X11 task bars match the window to its
     // menu entry and icon by it.

@@ -60,9 +60,10 @@ for refused in --bogus "--help --version" -platform; do
         fail "$refused: exit $status, stdout '$out', stderr '$(cat "$build/install-check.stderr")'"
 done
 
-# The window on X: its icon, and the class the desktop entry's StartupWMClass names.
+# The window on X: its icon, and the class the desktop entry's StartupWMClass names; and it asks
+# for the desktop portal's theme (the desktop's dialog where the portal runs).
 if [ -n "${DISPLAY:-}" ]; then
-    QT_QPA_PLATFORM=xcb "$app" &
+    QT_QPA_PLATFORM=xcb QT_DEBUG_PLUGINS=1 "$app" 2>"$build/install-check.x11" &
     pid=$!
     window=
     for _ in $(seq 1 100); do
@@ -75,6 +76,7 @@ if [ -n "${DISPLAY:-}" ]; then
     icons=$(xprop -len 10000000 -id "${window:-0}" _NET_WM_ICON 2>&1 |
             grep -o 'Icon ([0-9]* x [0-9]*)' | grep -o '^Icon ([0-9]*' | grep -o '[0-9]*$' | sort -n || true)
     [ "$(echo $icons)" = "$sizes" ] || fail "X11 window icon sizes: $(echo $icons)"
+    grep -q 'libqxdgdesktopportal.so" loaded' "$build/install-check.x11" || fail "no portal theme"
     kill "$pid" && wait "$pid" 2>/dev/null || true
 fi
 # On Wayland: the app id, as the program's side of the protocol shows it.

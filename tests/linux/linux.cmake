@@ -135,12 +135,13 @@ add_test(NAME linux.install
                  ${PROJECT_VERSION})
 set_tests_properties(linux.install PROPERTIES PASS_REGULAR_EXPRESSION "install check passed"
                      FAIL_REGULAR_EXPRESSION "FAIL:" TIMEOUT 120)
-# The journey once more on Wayland: a headless weston of the bed's, Qt's Wayland platform, no X.
+# The journey once more on Wayland: a headless weston of the bed's, Qt's Wayland platform, no X;
+# with the desktop portal's theme that the program asks for, where no portal runs: Qt's own dialog.
 add_test(NAME linux.wayland.en
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --wayland ${CMAKE_BINARY_DIR}/linux-bed-wayland-en
                  $<TARGET_FILE:linux_journey_tests>)
 set_tests_properties(linux.wayland.en PROPERTIES
-    ENVIRONMENT "LANGUAGE=en;LC_ALL=C.UTF-8"
+    ENVIRONMENT "LANGUAGE=en;LC_ALL=C.UTF-8;QT_QPA_PLATFORMTHEME=xdgdesktopportal"
     PASS_REGULAR_EXPRESSION "Totals: [1-9][0-9]* passed, 0 failed"
     FAIL_REGULAR_EXPRESSION "FAIL!"
     TIMEOUT 300)
