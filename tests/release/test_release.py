@@ -6,7 +6,9 @@ longer path (both with the same commit date), and once more signed with a throwa
 certificate. Then checks the executable in the archive: hardening flags, relocations, sections,
 stack protector calls, import table, stripped symbols and debug link, no build paths, the version
 block; the archive's members and dates; SHA256SUMS; that both builds are byte for byte the same;
-and that the signature verifies and removing it gives back the unsigned executable.
+and that the signature verifies and removing it gives back the unsigned executable. The Debian
+package of the Linux edition: its members against what `cmake --install` installs, their owners
+and dates, no build paths, lintian, and that apt can install it here.
 
 Environment: QM_SOURCE (source tree), QM_WORK (scratch folder in the build tree), QM_OBJDUMP,
 QM_DEV_EXE (the developer build, whose import table the release must keep), QM_VERSION (the
@@ -392,6 +394,7 @@ class DebianPackage(unittest.TestCase):
         # Stripped, and no path of either build's folders anywhere in the package.
         executable = os.path.join(self.root, "usr/bin/quillmere")
         self.assertFalse(".symtab" in run("readelf", "-S", "-W", executable), "not stripped")
+        self.assertEqual(run(executable, "--version"), f"Quillmere {VERSION}\n")
         for folder, _, files in os.walk(self.root):
             for name in files:
                 with open(os.path.join(folder, name), "rb") as f:
