@@ -400,7 +400,7 @@ class DebianPackage(unittest.TestCase):
                 with open(os.path.join(folder, name), "rb") as f:
                     data = f.read()
                 for path in (SOURCE, WORK):
-                    self.assertNotIn(path.encode(), data, os.path.join(folder, name))
+                    self.assertFalse(path.encode() in data, f"{path} in {folder}/{name}")
 
     def test_control_lintian_and_apt(self):
         control = run("dpkg-deb", "--field", self.deb)
