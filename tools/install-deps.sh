@@ -4,29 +4,26 @@
 # native Linux edition needs to be built and started)
 set -euo pipefail
 
+# Building both editions. The Linux edition's icon sizes are rendered at build time.
 build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
                 wine wine64 fonts-wine g++ pkg-config libcurl4-openssl-dev qt6-base-dev
-                qt6-translations-l10n)
+                qt6-translations-l10n libproxy-dev librsvg2-bin)
+# The Linux edition built and run: Qt's Wayland platform, the GTK and desktop-portal themes for the
+# desktop's file dialog, and libproxy with its GNOME, KDE and configuration-script plugins.
+linux_runtime=(qt6-wayland qt6-gtk-platformtheme qt6-xdgdesktopportal-platformtheme libproxy1v5
+               libproxy1-plugin-gsettings libproxy1-plugin-kconfig libproxy1-plugin-webkit)
+linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev qt6-translations-l10n
+                libproxy-dev librsvg2-bin "${linux_runtime[@]}")
+# The tests: the Wine bed, the Linux bed's mounts (NTFS, exFAT through FUSE), Wayland (weston), a
+# private session bus with a stand-in desktop portal and GNOME's settings in dconf, and the
+# desktop's validators for the installed files.
 test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode
-               locales util-linux fonts-dejavu-core)
-# The session's end: a private session bus and a stand-in desktop portal for the journey tests.
-test_packages+=(dbus-daemon python3-dbus python3-gi)
-test_packages+=(exfat-fuse exfatprogs)  # an exFAT stick through FUSE in the Linux bed
-release_packages=(python3 osslsigncode)
-linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev
-                qt6-translations-l10n)
-# The Linux edition as a desktop program: its icon's PNG sizes are rendered at build time; it runs
-# on Wayland, and uses the desktop's file dialog through Qt's GTK and desktop-portal themes.
-build_packages+=(librsvg2-bin)
-linux_packages+=(librsvg2-bin qt6-wayland qt6-gtk-platformtheme qt6-xdgdesktopportal-platformtheme)
-# Its tests: the installed files against the desktop's validators; the journey on a Wayland
-# compositor.
-test_packages+=(desktop-file-utils appstream man-db weston qt6-wayland)
-# The desktop's proxy (libproxy, with its GNOME, KDE and configuration-script plugins); the tests
-# make a GNOME setting with gsettings in a private session bus with dconf.
-proxy_plugins=(libproxy1v5 libproxy1-plugin-gsettings libproxy1-plugin-kconfig libproxy1-plugin-webkit)
-build_packages+=(libproxy-dev) linux_packages+=(libproxy-dev "${proxy_plugins[@]}")
-test_packages+=("${proxy_plugins[@]}" dbus-daemon dconf-service dconf-gsettings-backend libglib2.0-bin)
+               locales util-linux fonts-dejavu-core "${linux_runtime[@]}" exfat-fuse exfatprogs
+               weston dbus-daemon python3-dbus python3-gi dconf-service dconf-gsettings-backend
+               libglib2.0-bin desktop-file-utils appstream man-db)
+# The release: the Windows zip's signing tools, and for the Debian package the Linux edition's
+# build, dpkg-shlibdeps (dpkg-dev), xz, and lintian with apt for the release test's checks.
+release_packages=(python3 osslsigncode "${linux_runtime[@]}" dpkg-dev xz-utils lintian apt)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in

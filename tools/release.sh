@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the published release of the checked-out commit into dist/ (Debian, as root; installs what
 # is missing first):
-#   quillmere-VERSION-win64.zip        quillmere.exe, README.md and LICENSE
+#   quillmere-VERSION-win64.zip        quillmere.exe, README.md, the images README.md shows, LICENSE
 #   quillmere-VERSION-win64.exe.debug  the executable's symbols, named by its .gnu_debuglink
+#   quillmere_VERSION_ARCH.deb         the Linux edition for Debian 12, built natively and
+#                                      installed by `cmake --install` (prefix /usr), packaged
 #   SHA256SUMS                         for everything in dist/, checkable with sha256sum -c
 # The build is reproducible: the same commit gives the same bytes in any folder at any time (the
 # commit date stands in for every date). With --pfx the executable is signed (Authenticode,
@@ -80,23 +82,41 @@ if [ -n "$pfx" ]; then
     mv "$stage/quillmere.exe.signed" "$stage/quillmere.exe"
 fi
 
+# The images README.md shows from the tree (its screenshots), shipped beside it in the archive and
+# in the package at the same relative paths, so that the README shows there what it shows here.
+readme_files=()
+while IFS= read -r file; do
+    if [ ! -f "$source_dir/$file" ] || [[ "$file" == /* || "$file" == *../* ]]; then
+        echo "README.md refers to $file, which is not a file of the tree." >&2
+        exit 1
+    fi
+    readme_files+=("$file")
+done < <(grep -oE '!\[[^]]*\]\([^)[:space:]]+\)' "$source_dir/README.md" |
+         sed -E 's/^.*\]\((.*)\)$/\1/' | grep -vE '^([a-zA-Z][a-zA-Z+.-]*:|#)' | LC_ALL=C sort -u)
+
 mkdir -p "$out_dir"
-rm -f "$out_dir"/quillmere-*-win64.zip "$out_dir"/quillmere-*-win64.exe.debug "$out_dir/SHA256SUMS"
+rm -f "$out_dir"/quillmere-*-win64.zip "$out_dir"/quillmere-*-win64.exe.debug \
+      "$out_dir"/quillmere_*.deb "$out_dir/SHA256SUMS"
 cp "$build_dir/$name.exe.debug" "$out_dir/$name.exe.debug"
 chmod 644 "$out_dir/$name.exe.debug"
 
+readme_members=()
+for file in "${readme_files[@]}"; do
+    readme_members+=("$source_dir/$file=$file=644")
+done
 # The archive: fixed member order, the commit date (UTC) on every member, fixed Unix modes.
 python3 - "$out_dir/$name.zip" "$SOURCE_DATE_EPOCH" \
     "$stage/quillmere.exe=quillmere.exe=755" \
     "$source_dir/README.md=README.md=644" \
-    "$source_dir/LICENSE=LICENSE=644" <<'EOF'
+    "$source_dir/LICENSE=LICENSE=644" \
+    "${readme_members[@]}" <<'EOF'
 import sys, time, zipfile
 
 archive, epoch, members = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
 date_time = time.gmtime(max(epoch, 315532800))[:6]  # zip dates begin in 1980
 with zipfile.ZipFile(archive, "w") as z:
     for member in members:
-        path, name, mode = member.split("=")
+        path, name, mode = member.rsplit("=", 2)
         info = zipfile.ZipInfo(name, date_time)
         info.create_system = 3  # Unix, so that the modes below are read
         info.external_attr = (0o100000 | int(mode, 8)) << 16
@@ -104,6 +124,95 @@ with zipfile.ZipFile(archive, "w") as z:
         with open(path, "rb") as f:
             z.writestr(info, f.read(), compresslevel=9)
 EOF
+
+# The Debian package of the Linux edition: a native build in its own folder, installed as
+# `cmake --install` installs it (prefix /usr), plus what Debian asks of a package. The same bytes
+# in any folder at any time: no build paths in the objects (reproducible.cmake), resources and every
+# member dated at the commit, members sorted, owners root, single-threaded xz.
+linux_build_dir=$build_dir/linux
+cmake -S "$source_dir" -B "$linux_build_dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+      -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_PROJECT_INCLUDE="$source_dir/linux/deb/reproducible.cmake"
+cmake --build "$linux_build_dir" -j"$(nproc)" --target quillmere
+
+# dpkg-shlibdeps reads debian/control and wants the files under debian/PACKAGE.
+deb_work=$stage/deb
+root=$deb_work/debian/quillmere
+mkdir -p "$root/DEBIAN"
+: > "$deb_work/debian/control"
+DESTDIR=$root cmake --install "$linux_build_dir" > /dev/null
+# As Debian's own packages are stripped (dh_strip): no symbols, no compiler notes.
+while IFS= read -r -d '' file; do
+    if readelf -h "$file" > /dev/null 2>&1; then
+        strip --remove-section=.comment --remove-section=.note --strip-unneeded "$file"
+    fi
+done < <(find "$root" -type f -print0)
+if [ -d "$root/usr/share/man" ]; then
+    find "$root/usr/share/man" -type f ! -name '*.gz' -exec gzip -9n {} +
+fi
+
+doc=$root/usr/share/doc/quillmere
+mkdir -p "$doc"
+cp "$source_dir/README.md" "$doc/README.md"
+for file in "${readme_files[@]}"; do
+    mkdir -p "$(dirname "$doc/$file")"
+    cp "$source_dir/$file" "$doc/$file"
+done
+# The copyright file in Debian's machine-readable form, from LICENSE (the MIT licence, which Debian
+# calls Expat).
+if [ "$(head -n 1 "$source_dir/LICENSE")" != "MIT License" ]; then
+    echo "LICENSE is no longer the MIT licence: update the package's copyright file here." >&2
+    exit 1
+fi
+{
+    echo "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
+    echo "Upstream-Name: Quillmere"
+    echo
+    echo "Files: *"
+    echo "Copyright: $(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")"
+    echo "License: Expat"
+    echo
+    echo "License: Expat"
+    sed -n '/^Permission/,$p' "$source_dir/LICENSE" | sed 's/^$/./; s/^/ /'
+} > "$doc/copyright"
+# A native package's changelog (its version has no Debian revision): one entry for this release,
+# dated at the commit and signed by the maintainer.
+maintainer=$(sed -n 's/^Maintainer: //p' "$source_dir/linux/deb/control")
+{
+    echo "quillmere ($version) bookworm; urgency=medium"
+    echo
+    echo "  * Release $version: the Linux edition, see /usr/share/doc/quillmere/README.md."
+    echo
+    echo " -- $maintainer  $(LC_ALL=C date -u -R -d "@$SOURCE_DATE_EPOCH")"
+} | gzip -9n > "$doc/changelog.gz"
+
+# Dependencies: the libraries the executable links, then what Qt loads at run time: the Wayland
+# platform and the platform themes that give the desktop's own file dialog (extend this line).
+runtime_depends=(qt6-wayland qt6-xdgdesktopportal-platformtheme qt6-gtk-platformtheme)
+if readelf -d "$root/usr/bin/quillmere" | grep -q 'NEEDED.*\[libproxy\.so'; then
+    # libproxy reads GNOME's and KDE's proxy settings and runs PAC scripts through its plugins.
+    runtime_depends+=(libproxy1-plugin-gsettings libproxy1-plugin-kconfig libproxy1-plugin-webkit)
+fi
+shlibs=$(cd "$deb_work" && dpkg-shlibdeps -O -edebian/quillmere/usr/bin/quillmere |
+         sed -n 's/^shlibs:Depends=//p')
+depends=$shlibs$(printf ', %s' "${runtime_depends[@]}")
+architecture=$(dpkg --print-architecture)
+
+# Every file root's, at fixed modes and the commit date; then the sums and the control file.
+find "$root" -type d -exec chmod 755 {} +
+find "$root" -type f -perm /111 -exec chmod 755 {} +
+find "$root" -type f ! -perm /111 -exec chmod 644 {} +
+(cd "$root" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | LC_ALL=C sort -z |
+    xargs -0 md5sum --) > "$root/DEBIAN/md5sums"
+# As dpkg-gencontrol counts it: 1 KiB a directory or link, each file's size rounded up.
+installed_size=$(cd "$root" && find . -path ./DEBIAN -prune -o ! -path . -printf '%y %s\n' |
+                 awk '{ total += ($1 == "f") ? int(($2 + 1024) / 1024) : 1 } END { print total }')
+sed -e '/^#/d' -e "s/@VERSION@/$version/" -e "s/@ARCHITECTURE@/$architecture/" \
+    -e "s/@INSTALLED_SIZE@/$installed_size/" -e "s/@DEPENDS@/$depends/" \
+    "$source_dir/linux/deb/control" > "$root/DEBIAN/control"
+chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums"
+find "$root" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+deb=quillmere_${version}_$architecture.deb
+dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$root" "$out_dir/$deb" > /dev/null
 
 (cd "$out_dir" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%f\n' | LC_ALL=C sort |
     xargs -d '\n' sha256sum -- > SHA256SUMS)

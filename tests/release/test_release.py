@@ -6,7 +6,9 @@ longer path (both with the same commit date), and once more signed with a throwa
 certificate. Then checks the executable in the archive: hardening flags, relocations, sections,
 stack protector calls, import table, stripped symbols and debug link, no build paths, the version
 block; the archive's members and dates; SHA256SUMS; that both builds are byte for byte the same;
-and that the signature verifies and removing it gives back the unsigned executable.
+and that the signature verifies and removing it gives back the unsigned executable. The Debian
+package of the Linux edition: its members against what `cmake --install` installs, their owners
+and dates, no build paths, lintian, and that apt can install it here.
 
 Environment: QM_SOURCE (source tree), QM_WORK (scratch folder in the build tree), QM_OBJDUMP,
 QM_DEV_EXE (the developer build, whose import table the release must keep), QM_VERSION (the
@@ -29,6 +31,7 @@ OBJDUMP = os.environ["QM_OBJDUMP"]
 DEV_EXE = os.environ["QM_DEV_EXE"]
 VERSION = os.environ["QM_VERSION"]
 NAME = f"quillmere-{VERSION}-win64"
+DEB = f"quillmere_{VERSION}_amd64.deb"
 RELEASE = os.path.join(SOURCE, "tools", "release.sh")
 
 SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
@@ -57,17 +60,25 @@ def release(source, build, out, *options):
 
 
 def copy_sources(target):
-    """The source tree as the checkout has it (tracked files), without builds or history."""
+    """The source tree as the checkout has it (tracked files), without builds or history, and with
+    the file times of a fresh clone (now)."""
     try:
         files = run("git", "-C", SOURCE, "ls-files", "-z", "--cached", "--others",
                     "--exclude-standard").split("\0")
     except (OSError, subprocess.CalledProcessError):
-        shutil.copytree(SOURCE, target, ignore=shutil.ignore_patterns("build*", "dist", ".git"))
+        shutil.copytree(SOURCE, target, ignore=shutil.ignore_patterns("build*", "dist", ".git"),
+                        copy_function=shutil.copy)
         return
     for name in filter(None, files):
         if os.path.isfile(os.path.join(SOURCE, name)):
             os.makedirs(os.path.dirname(os.path.join(target, name)), exist_ok=True)
-            shutil.copy2(os.path.join(SOURCE, name), os.path.join(target, name))
+            shutil.copy(os.path.join(SOURCE, name), os.path.join(target, name))
+
+
+def readme_images():
+    """The images README.md shows from the tree, in the order the release adds them."""
+    with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
+        return sorted(set(re.findall(r"!\[[^]]*\]\(([^):]+)\)", f.read())))
 
 
 def zip_member(dist, member):
@@ -282,15 +293,17 @@ class ReleaseExecutable(unittest.TestCase):
 class ReleaseFiles(unittest.TestCase):
     def test_archive_members_dates_and_sums(self):
         self.assertEqual(sorted(os.listdir(DIST_A)),
-                         sorted([NAME + ".zip", NAME + ".exe.debug", "SHA256SUMS"]))
+                         sorted([NAME + ".zip", NAME + ".exe.debug", DEB, "SHA256SUMS"]))
         when = datetime.datetime.fromtimestamp(int(EPOCH), datetime.timezone.utc)
+        shown = readme_images()
+        self.assertGreaterEqual(len(shown), 16, "README.md shows fewer screenshots than it did")
         with zipfile.ZipFile(os.path.join(DIST_A, NAME + ".zip")) as z:
             self.assertEqual([i.filename for i in z.infolist()],
-                             ["quillmere.exe", "README.md", "LICENSE"])
+                             ["quillmere.exe", "README.md", "LICENSE"] + shown)
             for info in z.infolist():  # zip times count in steps of two seconds
                 self.assertEqual(info.date_time, when.timetuple()[:5] + (when.second // 2 * 2,),
                                  info.filename)
-            for name in ("README.md", "LICENSE"):
+            for name in ["README.md", "LICENSE"] + shown:
                 with open(os.path.join(SOURCE, name), "rb") as f:
                     self.assertEqual(z.read(name), f.read(), name)
         with open(os.path.join(SOURCE, "LICENSE"), encoding="utf-8") as f:
@@ -304,12 +317,15 @@ class ReleaseFiles(unittest.TestCase):
 
     @unittest.skipIf(os.environ.get("QM_RELEASE_ONE_BUILD") == "1", "one build only")
     def test_two_builds_in_different_folders_are_identical(self):
+        differ = []
         for name in sorted(os.listdir(DIST_A)):
             with open(os.path.join(DIST_A, name), "rb") as a, open(os.path.join(DIST_B, name),
                                                                     "rb") as b:
                 data_a = a.read()
-                self.assertEqual(data_a, b.read(), f"{name} differs between the two builds")
+                if data_a != b.read():
+                    differ.append(name)
             print(f"{hashlib.sha256(data_a).hexdigest()}  {name}")
+        self.assertEqual(differ, [], "these differ between the two builds")
 
     def test_signature_verifies_and_removing_it_gives_the_unsigned_executable(self):
         signed = os.path.join(WORK, "signed.exe")
@@ -331,6 +347,78 @@ class ReleaseFiles(unittest.TestCase):
         with open(os.path.join(DIST_SIGNED, NAME + ".exe.debug"), "rb") as s, \
                 open(os.path.join(DIST_A, NAME + ".exe.debug"), "rb") as u:
             self.assertEqual(s.read(), u.read())
+
+
+class DebianPackage(unittest.TestCase):
+    """The Linux edition's package: what it holds against what `cmake --install` installs, lintian,
+    and whether apt can install it here."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.deb = os.path.join(DIST_A, DEB)
+        cls.root = os.path.join(WORK, "deb-extracted")
+        shutil.rmtree(cls.root, ignore_errors=True)
+        run("dpkg-deb", "--extract", cls.deb, cls.root)
+
+    def test_holds_the_install_tree_and_its_documents(self):
+        staging = os.path.join(WORK, "cmake-install")
+        shutil.rmtree(staging, ignore_errors=True)
+        run("cmake", "--install", os.path.join(BUILD_A, "linux"),
+            env=dict(os.environ, DESTDIR=staging))
+        installed = set()
+        for folder, _, files in os.walk(staging):
+            for name in files:  # manual pages go in compressed, as in every Debian package
+                path = os.path.relpath(os.path.join(folder, name), staging)
+                installed.add(path + ".gz" if path.startswith("usr/share/man/") else path)
+        self.assertIn("usr/bin/quillmere", installed)
+        doc = "usr/share/doc/quillmere/"
+        installed |= {doc + name for name in ["README.md", "changelog.gz", "copyright"] +
+                      readme_images()}
+        members = run("dpkg-deb", "--contents", self.deb,
+                      env=dict(os.environ, TZ="UTC0")).splitlines()
+        names = [m.split(None, 5)[5].removeprefix("./") for m in members]
+        self.assertEqual(names, sorted(names), "members not in sorted order")
+        self.assertEqual({n for n, m in zip(names, members) if m.startswith("-")}, installed)
+        when = datetime.datetime.fromtimestamp(int(EPOCH), datetime.timezone.utc)
+        for member in members:
+            self.assertIn(" root/root ", member)
+            self.assertIn(when.strftime(" %Y-%m-%d %H:%M "), member)
+        for name in ["README.md"] + readme_images():
+            with open(os.path.join(SOURCE, name), "rb") as f, \
+                    open(os.path.join(self.root, doc, name), "rb") as g:
+                self.assertEqual(f.read(), g.read(), name)
+        with open(os.path.join(self.root, doc, "copyright"), encoding="utf-8") as f, \
+                open(os.path.join(SOURCE, "LICENSE"), encoding="utf-8") as g:
+            licence = g.read().split("\n\n", 2)[2].splitlines()
+            self.assertIn("".join(f" {line or '.'}\n" for line in licence), f.read())
+        # Stripped, and no path of either build's folders anywhere in the package.
+        executable = os.path.join(self.root, "usr/bin/quillmere")
+        self.assertFalse(".symtab" in run("readelf", "-S", "-W", executable), "not stripped")
+        self.assertEqual(run(executable, "--version"), f"Quillmere {VERSION}\n")
+        for folder, _, files in os.walk(self.root):
+            for name in files:
+                with open(os.path.join(folder, name), "rb") as f:
+                    data = f.read()
+                for path in (SOURCE, WORK):
+                    self.assertFalse(path.encode() in data, f"{path} in {folder}/{name}")
+
+    def test_control_lintian_and_apt(self):
+        control = run("dpkg-deb", "--field", self.deb)
+        self.assertIn(f"Version: {VERSION}\n", control)
+        depends = re.search(r"^Depends: (.*)$", control, re.M).group(1).split(", ")
+        for package in ("libqt6widgets6", "libcurl4", "qt6-wayland",
+                        "qt6-xdgdesktopportal-platformtheme", "qt6-gtk-platformtheme"):
+            self.assertTrue(any(d.split()[0] == package for d in depends), package)
+        result = subprocess.run(["lintian", "--fail-on", "error", "--info", self.deb],
+                                capture_output=True, text=True)
+        print(f"lintian: {result.stdout.strip() or 'no tags'}")
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertNotRegex(result.stdout, r"(?m)^E: ")
+        apt = subprocess.run(["apt-get", "install", "--simulate", "--no-install-recommends",
+                              self.deb], capture_output=True, text=True)
+        self.assertEqual(apt.returncode, 0, apt.stdout + apt.stderr)
+        self.assertRegex(apt.stdout, rf"(?m)^(Inst|Conf) quillmere \({re.escape(VERSION)} |"
+                                     r"^quillmere is already the newest version")
 
 
 if __name__ == "__main__":
