@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building (and, with "test", testing) Quillmere needs, but only
-# those that are missing. Usage: tools/install-deps.sh build|test|release|linux (linux: only what the
-# native Linux edition needs to be built and started)
+# Installs the Debian packages that building (and, with "test", testing, the release test included)
+# Quillmere needs, but only those that are missing. Usage: tools/install-deps.sh
+# build|test|release|linux (linux: only what the native Linux edition needs to be built and started)
 set -euo pipefail
 
 # Building both editions. The Linux edition's icon sizes are rendered at build time.
@@ -28,7 +28,7 @@ release_packages=(python3 osslsigncode "${linux_runtime[@]}" dpkg-dev xz-utils l
 packages=("${build_packages[@]}")
 case "${1:-build}" in
     linux) packages=("${linux_packages[@]}") ;;
-    test) packages+=("${test_packages[@]}") ;;
+    test) packages+=("${test_packages[@]}" "${release_packages[@]}") ;;
     release) packages+=("${release_packages[@]}") ;;
 esac
 
