@@ -65,10 +65,12 @@ cmake --build "$build_dir" -j"$(nproc)" --target quillmere
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 name=quillmere-$version-win64
-if ! grep -qF "$name.zip" "$source_dir/README.md"; then
-    echo "README.md does not name $name.zip: update its Release section to version $version." >&2
-    exit 1
-fi
+for published in "$name.zip" "quillmere_${version}_$(dpkg --print-architecture).deb"; do
+    if ! grep -qF "$published" "$source_dir/README.md"; then
+        echo "README.md does not name $published: update it to version $version." >&2
+        exit 1
+    fi
+done
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
