@@ -32,16 +32,6 @@ LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-PlatformSeam RealPlatformSeam() {
-    return PlatformSeam{&::WriteFile,
-                        &::FlushFileBuffers,
-                        &::MoveFileExW,
-                        &::PostMessageW,
-                        &::WinHttpCrackUrl,
-                        &::SetFileInformationByHandle,
-                        &::GetVolumeInformationByHandleW};
-}
-
 HWND SharedOwner() {
     static HWND owner = CreateOwnerWindow();
     return owner;

@@ -2,10 +2,14 @@
 // program.
 #include "download/platform_seam.h"
 
-PlatformSeam platformSeam{&::WriteFile,
-                          &::FlushFileBuffers,
-                          &::MoveFileExW,
-                          &::PostMessageW,
-                          &::WinHttpCrackUrl,
-                          &::SetFileInformationByHandle,
-                          &::GetVolumeInformationByHandleW};
+PlatformSeam RealPlatformSeam() {
+    return PlatformSeam{&::WriteFile,
+                        &::FlushFileBuffers,
+                        &::MoveFileExW,
+                        &::PostMessageW,
+                        &::WinHttpCrackUrl,
+                        &::SetFileInformationByHandle,
+                        &::GetVolumeInformationByHandleW};
+}
+
+PlatformSeam platformSeam = RealPlatformSeam();

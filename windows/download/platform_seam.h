@@ -19,4 +19,7 @@ struct PlatformSeam {
     decltype(&::GetVolumeInformationByHandleW) getVolumeInformationByHandle;
 };
 
+// The real functions, as the program uses them.
+PlatformSeam RealPlatformSeam();
+
 extern PlatformSeam platformSeam;
