@@ -190,9 +190,13 @@ maintainer=$(sed -n 's/^Maintainer: //p' "$source_dir/linux/deb/control")
 # Dependencies: the libraries the executable links, then what Qt loads at run time: the Wayland
 # platform and the platform themes that give the desktop's own file dialog (extend this line).
 runtime_depends=(qt6-wayland qt6-xdgdesktopportal-platformtheme qt6-gtk-platformtheme)
+recommends=
 if readelf -d "$root/usr/bin/quillmere" | grep -q 'NEEDED.*\[libproxy\.so'; then
-    # libproxy reads GNOME's and KDE's proxy settings and runs PAC scripts through its plugins.
-    runtime_depends+=(libproxy1-plugin-gsettings libproxy1-plugin-kconfig libproxy1-plugin-webkit)
+    # libproxy reads GNOME's and KDE's proxy settings through its plugins. Its runner of proxy
+    # configuration scripts brings a whole JavaScript engine (about 32 MB), which a minimal
+    # installation may leave out: recommended, so apt installs it unless told not to.
+    runtime_depends+=(libproxy1-plugin-gsettings libproxy1-plugin-kconfig)
+    recommends=libproxy1-plugin-webkit
 fi
 shlibs=$(cd "$deb_work" && dpkg-shlibdeps -O -edebian/quillmere/usr/bin/quillmere |
          sed -n 's/^shlibs:Depends=//p')
@@ -210,6 +214,7 @@ installed_size=$(cd "$root" && find . -path ./DEBIAN -prune -o ! -path . -printf
                  awk '{ total += ($1 == "f") ? int(($2 + 1024) / 1024) : 1 } END { print total }')
 sed -e '/^#/d' -e "s/@VERSION@/$version/" -e "s/@ARCHITECTURE@/$architecture/" \
     -e "s/@INSTALLED_SIZE@/$installed_size/" -e "s/@DEPENDS@/$depends/" \
+    -e "${recommends:+s/@RECOMMENDS@/$recommends/}" -e '/@RECOMMENDS@/d' \
     "$source_dir/linux/deb/control" > "$root/DEBIAN/control"
 chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums"
 find "$root" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +

@@ -409,6 +409,7 @@ class DebianPackage(unittest.TestCase):
         for package in ("libqt6widgets6", "libcurl4", "qt6-wayland",
                         "qt6-xdgdesktopportal-platformtheme", "qt6-gtk-platformtheme"):
             self.assertTrue(any(d.split()[0] == package for d in depends), package)
+        self.assertIn("\nRecommends: libproxy1-plugin-webkit\n", control)
         result = subprocess.run(["lintian", "--fail-on", "error", "--info", self.deb],
                                 capture_output=True, text=True)
         print(f"lintian: {result.stdout.strip() or 'no tags'}")
