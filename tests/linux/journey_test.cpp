@@ -3,7 +3,7 @@
 // real engine to the bed's HTTPS server. Modal boxes and the Save As dialog are answered from a
 // timer inside their own event loops, as a user would answer them. The language is the one the
 // environment names, so the same cases run in English and in Russian. Run on a real X display with
-// QM_SCREENSHOT_DIR set, it also pictures the window at four moments of its cases for the README.
+// QM_SCREENSHOT_DIR set, it also pictures the window at five moments of its cases for the README.
 // UI thread only, except the engine's worker.
 #include <signal.h>
 #include <sys/stat.h>
