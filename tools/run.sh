@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the native Linux edition (Qt 6, libcurl) and starts it. Installs what is missing first:
-# only the compiler, CMake, the Qt and libcurl development packages, the icon renderer, and Qt's
-# Wayland platform and GTK and desktop-portal themes from Debian. The Windows edition under Wine is
-# started by tools/run-windows.sh.
+# only the compiler, CMake, the Qt, libcurl and libproxy development packages, the icon renderer,
+# Qt's Wayland platform and GTK and desktop-portal themes, and libproxy's desktop plugins from
+# Debian. The Windows edition under Wine is started by tools/run-windows.sh.
 set -euo pipefail
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${QUILLMERE_LINUX_BUILD_DIR:-$source_dir/build-linux}
