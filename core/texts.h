@@ -64,6 +64,9 @@
          "Прокси-сервер не найден. Проверьте настройки прокси-сервера.")                           \
     PAIR(TextProxyRefused, "The proxy server refused the connection.",                             \
          "Прокси-сервер отклонил подключение.")                                                    \
+    /* The session list's menu: each line stands for its file. */                                  \
+    PAIR(TextOpenFile, "Open", "Открыть")                                                          \
+    PAIR(TextShowInFolder, "Show in folder", "Показать в папке")                                   \
     /* Session list size buckets. */                                                               \
     PAIR(TextBucketUnder1Mib, "under 1 MiB", "меньше 1 МиБ")                                       \
     PAIR(TextBucket1To100Mib, "1\u2013100 MiB", "1\u2013100 МиБ")                                  \
