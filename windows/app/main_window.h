@@ -34,6 +34,9 @@ void ReturnFocus(HWND focus);
 bool OnActivate(WPARAM wParam);
 bool OnSetFocus(HWND previous);
 
+// The UI thread's COM apartment, entered on first use (com_apartment.cpp); false if it cannot be.
+bool EnsureComApartment();
+
 // Progress and completion (progress.cpp).
 void OnProgressTimer();
 void OnDownloadDone(LPARAM lParam, bool showErrorBox);
