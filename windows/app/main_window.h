@@ -37,6 +37,13 @@ bool OnSetFocus(HWND previous);
 // The UI thread's COM apartment, entered on first use (com_apartment.cpp); false if it cannot be.
 bool EnsureComApartment();
 
+// The taskbar button's progress and flash (taskbar.cpp).
+void PrepareTaskbarButton(HWND window);
+bool IsTaskbarButtonCreated(UINT message);
+void OnTaskbarButtonCreated();
+void UpdateTaskbarButton();
+void ShowOutcomeOnTaskbar(bool failed);
+
 // Progress and completion (progress.cpp).
 void OnProgressTimer();
 void OnDownloadDone(LPARAM lParam, bool showErrorBox);
