@@ -2,11 +2,15 @@
 // thread takes the driver's registered query message from its queue (in its own loop or in the
 // modal loop of a dialog or message box), the hook answers it from inside the process: the fonts of
 // a window's children, the standard icon a message box shows, or nothing but the fact that the
-// thread got there. The message itself is swallowed.
+// thread got there. The message itself is swallowed. Registered in the test prefix as the shell's
+// taskbar object, it also records the program's calls on that object (see the end).
 #include "hook_share.h"
+
+#include <commctrl.h>
 
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -18,6 +22,7 @@ UINT QueryMessage() {
 void AnswerFonts(HookShare& share, HWND target) {
     HGDIOBJ defaultGui = GetStockObject(DEFAULT_GUI_FONT);
     share.defaultGuiFont = reinterpret_cast<std::uintptr_t>(defaultGui);
+    GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), share.commonControls, MAX_PATH);
     std::uint32_t count = 0;
     for (HWND child = GetWindow(target, GW_CHILD); child && count < kHookMaxWindows;
          child = GetWindow(child, GW_HWNDNEXT)) {
@@ -33,6 +38,9 @@ void AnswerFonts(HookShare& share, HWND target) {
             entry.weight = logFont.lfWeight;
             wcsncpy(entry.face, logFont.lfFaceName, LF_FACESIZE - 1);
         }
+        SIZE ideal{};
+        entry.idealSize = static_cast<std::int32_t>(
+            SendMessageW(child, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)));
     }
     share.count = count;
 }
@@ -184,6 +192,15 @@ void* RedirectImport(const char* dll, const char* name, void* replacement) {
     return nullptr;
 }
 
+using Flash = BOOL(WINAPI*)(PFLASHWINFO);
+Flash g_flash = nullptr;
+
+BOOL WINAPI WatchedFlash(PFLASHWINFO info) {
+    if (HookShare* share = RecorderView())
+        Record(*share, info->hwnd, RecordFlash, false, std::to_wstring(info->dwFlags).c_str());
+    return g_flash(info);
+}
+
 bool WatchReason() {
     // The redirected slots point into this DLL: it must stay loaded whatever the driver unhooks.
     HMODULE self = nullptr;
@@ -199,7 +216,60 @@ bool WatchReason() {
             RedirectImport("user32.dll", "ShutdownBlockReasonDestroy",
                            reinterpret_cast<void*>(&WatchedReasonDestroy)));
     }
-    return g_reasonCreate != nullptr && g_reasonDestroy != nullptr;
+    if (!g_flash) {
+        g_flash = reinterpret_cast<Flash>(
+            RedirectImport("user32.dll", "FlashWindowEx", reinterpret_cast<void*>(&WatchedFlash)));
+    }
+    return g_reasonCreate != nullptr && g_reasonDestroy != nullptr && g_flash != nullptr;
+}
+
+// The stand-in for the shell's taskbar object and its class factory: one static object each,
+// answering every interface asked for and logging each call while the driver records. On x86-64
+// one calling convention serves every method, so the calls the program has no business making
+// share one slot function, which logs them as "other".
+void LogTaskbar(HWND window, const std::wstring& call) {
+    HookShare* share = RecorderView();
+    if (share && share->recordMain)
+        Record(*share, window, RecordTaskbar, false, call.c_str());
+}
+HRESULT STDMETHODCALLTYPE AnyInterface(void* self, REFIID, void** object) {
+    *object = self;
+    return S_OK;
+}
+ULONG STDMETHODCALLTYPE Static(void*) {
+    return 1;
+}
+HRESULT STDMETHODCALLTYPE Other(void*) {
+    LogTaskbar(nullptr, L"other");
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE HrInit(void*) {
+    LogTaskbar(nullptr, L"HrInit");
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE SetProgressValue(void*, HWND window, ULONGLONG done, ULONGLONG total) {
+    LogTaskbar(window,
+               L"SetProgressValue " + std::to_wstring(done) + L" " + std::to_wstring(total));
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE SetProgressState(void*, HWND window, int flags) {
+    LogTaskbar(window, L"SetProgressState " + std::to_wstring(flags));
+    return S_OK;
+}
+// The methods of IUnknown, ITaskbarList (from HrInit), ITaskbarList2 and ITaskbarList3 in order.
+void* g_taskbarSlots[21];
+void* g_taskbar[] = {g_taskbarSlots};
+void* g_factorySlots[5];
+void* g_factory[] = {g_factorySlots};
+HRESULT STDMETHODCALLTYPE CreateInstance(void*, void*, REFIID, void** object) {
+    *object = g_taskbar;
+    return S_OK;
+}
+template <size_t count> void FillSlots(void* (&slots)[count]) {
+    for (void*& slot : slots)
+        slot = reinterpret_cast<void*>(&Other);
+    slots[0] = reinterpret_cast<void*>(&AnyInterface);
+    slots[1] = slots[2] = reinterpret_cast<void*>(&Static);
 }
 
 } // namespace
@@ -237,6 +307,17 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
         }
     }
     return CallNextHookEx(nullptr, code, removal, message);
+}
+
+extern "C" __declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID, void** object) {
+    FillSlots(g_taskbarSlots);
+    g_taskbarSlots[3] = reinterpret_cast<void*>(&HrInit);
+    g_taskbarSlots[9] = reinterpret_cast<void*>(&SetProgressValue);
+    g_taskbarSlots[10] = reinterpret_cast<void*>(&SetProgressState);
+    FillSlots(g_factorySlots);
+    g_factorySlots[3] = reinterpret_cast<void*>(&CreateInstance);
+    *object = g_factory;
+    return S_OK;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
