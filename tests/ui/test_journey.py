@@ -78,7 +78,6 @@ class Journey(unittest.TestCase):
             self.role[child["hwnd"]] = role
         self.role[view["window"]["hwnd"]] = "window"
         driver("record", "start")
-        driver("watch-reason")
         driver("taskbar-created")
         self.suspended = False
 
@@ -585,6 +584,7 @@ class SessionList(Journey):
         driver.click("download")
 
     def test_several_downloads(self):
+        driver("watch-reason")  # and the flash
         lines = []
         self.download("/ok/1000", self.name("one.txt"))
         self.assertEqual(self.wait_outcome(), T("completed"))
