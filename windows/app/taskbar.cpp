@@ -122,8 +122,8 @@ void ShowOutcomeOnTaskbar(bool failed) {
     if (foreground != nullptr && GetAncestor(foreground, GA_ROOTOWNER) == window) {
         return;
     }
-    // As often as the user's setting has the shell flash a program that wants attention; the
-    // button then stays lit until the window comes forward.
+    // The count is the user's own setting for a program that asks for attention; the button stays
+    // marked until the window comes forward.
     UINT count = 0;
     SystemParametersInfoW(SPI_GETFOREGROUNDFLASHCOUNT, 0, &count, 0);
     FLASHWINFO flash{};

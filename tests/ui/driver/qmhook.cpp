@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -223,14 +224,14 @@ bool WatchReason() {
     return g_reasonCreate != nullptr && g_reasonDestroy != nullptr && g_flash != nullptr;
 }
 
-// The stand-in for the shell's taskbar object and its class factory: one static object each,
-// answering every interface asked for and logging each call while the driver records. On x86-64
-// one calling convention serves every method, so the calls the program has no business making
-// share one slot function, which logs them as "other".
-void LogTaskbar(HWND window, const std::wstring& call) {
-    HookShare* share = RecorderView();
-    if (share && share->recordMain)
+// The stand-in for the shell's taskbar object: one static object, and one static class factory,
+// that answer every interface asked for and log each call while the driver records. On x86-64 one
+// calling convention serves every method, so the methods the program has no business calling
+// share one slot function, logged as "other".
+HRESULT LogTaskbar(HWND window, const std::wstring& call) {
+    if (HookShare* share = RecorderView(); share && share->recordMain)
         Record(*share, window, RecordTaskbar, false, call.c_str());
+    return S_OK;
 }
 HRESULT STDMETHODCALLTYPE AnyInterface(void* self, REFIID, void** object) {
     *object = self;
@@ -240,37 +241,29 @@ ULONG STDMETHODCALLTYPE Static(void*) {
     return 1;
 }
 HRESULT STDMETHODCALLTYPE Other(void*) {
-    LogTaskbar(nullptr, L"other");
-    return S_OK;
+    return LogTaskbar(nullptr, L"other");
 }
 HRESULT STDMETHODCALLTYPE HrInit(void*) {
-    LogTaskbar(nullptr, L"HrInit");
-    return S_OK;
+    return LogTaskbar(nullptr, L"HrInit");
 }
 HRESULT STDMETHODCALLTYPE SetProgressValue(void*, HWND window, ULONGLONG done, ULONGLONG total) {
-    LogTaskbar(window,
-               L"SetProgressValue " + std::to_wstring(done) + L" " + std::to_wstring(total));
-    return S_OK;
+    return LogTaskbar(window,
+                      L"SetProgressValue " + std::to_wstring(done) + L" " + std::to_wstring(total));
 }
 HRESULT STDMETHODCALLTYPE SetProgressState(void*, HWND window, int flags) {
-    LogTaskbar(window, L"SetProgressState " + std::to_wstring(flags));
-    return S_OK;
+    return LogTaskbar(window, L"SetProgressState " + std::to_wstring(flags));
 }
-// The methods of IUnknown, ITaskbarList (from HrInit), ITaskbarList2 and ITaskbarList3 in order.
-void* g_taskbarSlots[21];
+#define SLOT(function) reinterpret_cast<void*>(&function)
+// The methods of IUnknown, ITaskbarList (from HrInit), ITaskbarList2 and ITaskbarList3, in order.
+void* g_taskbarSlots[21] = {SLOT(AnyInterface), SLOT(Static), SLOT(Static), SLOT(HrInit)};
 void* g_taskbar[] = {g_taskbarSlots};
-void* g_factorySlots[5];
-void* g_factory[] = {g_factorySlots};
 HRESULT STDMETHODCALLTYPE CreateInstance(void*, void*, REFIID, void** object) {
     *object = g_taskbar;
     return S_OK;
 }
-template <size_t count> void FillSlots(void* (&slots)[count]) {
-    for (void*& slot : slots)
-        slot = reinterpret_cast<void*>(&Other);
-    slots[0] = reinterpret_cast<void*>(&AnyInterface);
-    slots[1] = slots[2] = reinterpret_cast<void*>(&Static);
-}
+void* g_factorySlots[] = {SLOT(AnyInterface), SLOT(Static), SLOT(Static), SLOT(CreateInstance),
+                          SLOT(Other)};
+void* g_factory[] = {g_factorySlots};
 
 } // namespace
 
@@ -310,12 +303,9 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
 }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID, void** object) {
-    FillSlots(g_taskbarSlots);
-    g_taskbarSlots[3] = reinterpret_cast<void*>(&HrInit);
-    g_taskbarSlots[9] = reinterpret_cast<void*>(&SetProgressValue);
-    g_taskbarSlots[10] = reinterpret_cast<void*>(&SetProgressState);
-    FillSlots(g_factorySlots);
-    g_factorySlots[3] = reinterpret_cast<void*>(&CreateInstance);
+    std::fill(g_taskbarSlots + 4, std::end(g_taskbarSlots), SLOT(Other));
+    g_taskbarSlots[9] = SLOT(SetProgressValue);
+    g_taskbarSlots[10] = SLOT(SetProgressState);
     *object = g_factory;
     return S_OK;
 }
