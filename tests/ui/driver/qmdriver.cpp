@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
 #include <objidl.h>
 #include <shlobj.h>
 
@@ -534,6 +535,7 @@ std::vector<std::pair<WORD, bool>> KeyStrokes(std::wstring_view name) {
         {L"tab", VK_TAB},   {L"enter", VK_RETURN}, {L"space", VK_SPACE}, {L"escape", VK_ESCAPE},
         {L"left", VK_LEFT}, {L"right", VK_RIGHT},  {L"up", VK_UP},       {L"down", VK_DOWN},
         {L"f4", VK_F4},     {L"home", VK_HOME},    {L"end", VK_END},     {L"a", 'A'},
+        {L"f10", VK_F10},   {L"apps", VK_APPS},
     };
     std::vector<WORD> modifiers;
     std::wstring_view rest = name;
@@ -787,7 +789,7 @@ std::string CmdMouseClick(const Args& args) {
 }
 
 // Real mouse input at screen points: mouse click X Y | mouse double-click X Y |
-// mouse drag X1 Y1 X2 Y2. Reports the main window afterwards.
+// mouse drag X1 Y1 X2 Y2 | mouse right-click X Y. Reports the main window afterwards.
 std::string CmdMouse(const Args& args) {
     HWND main = RequireMain();
     const std::wstring& action = Need(args, 0, "click|double-click|drag");
@@ -796,7 +798,10 @@ std::string CmdMouse(const Args& args) {
     if (!foreground || ProcessOf(foreground) != ProcessOf(main))
         SetForegroundWindow(main);
     MouseTo(x1, y1, 0);
-    if (action == L"click" || action == L"double-click") {
+    if (action == L"right-click") {
+        MouseTo(x1, y1, MOUSEEVENTF_RIGHTDOWN);
+        MouseTo(x1, y1, MOUSEEVENTF_RIGHTUP);
+    } else if (action == L"click" || action == L"double-click") {
         for (int i = action == L"click" ? 1 : 2; i > 0; --i) {
             MouseTo(x1, y1, MOUSEEVENTF_LEFTDOWN);
             MouseTo(x1, y1, MOUSEEVENTF_LEFTUP);
@@ -1363,6 +1368,177 @@ std::string CmdShortcut(const Args& args) {
     return json::Object().Add("link", json::String(link)).Text();
 }
 
+// list-line N: where line N of the session list is on the screen (the middle of it, to click), and
+// which line is selected.
+std::string CmdListLine(const Args& args) {
+    HWND list = Control(RequireMain(), L"list");
+    int line = std::stoi(Need(args, 0, "line"));
+    DWORD_PTR height = 0, top = 0, selected = 0;
+    SendMessageTimeoutW(list, LB_GETITEMHEIGHT, 0, 0, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs,
+                        &height);
+    SendMessageTimeoutW(list, LB_GETTOPINDEX, 0, 0, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs, &top);
+    SendMessageTimeoutW(list, LB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs,
+                        &selected);
+    RECT client{};
+    GetClientRect(list, &client);
+    POINT middle{client.right / 2,
+                 static_cast<LONG>((line - static_cast<int>(top)) * static_cast<int>(height) +
+                                   static_cast<int>(height) / 2)};
+    ClientToScreen(list, &middle);
+    POINT origin{0, 0};
+    ClientToScreen(list, &origin);
+    return json::Object()
+        .Add("x", json::Number(middle.x))
+        .Add("y", json::Number(middle.y))
+        .Add("left", json::Number(origin.x))
+        .Add("top",
+             json::Number(origin.y + (line - static_cast<int>(top)) * static_cast<int>(height)))
+        .Add("height", json::Number(static_cast<int>(height)))
+        .Add("selected", json::Number(static_cast<int>(static_cast<LRESULT>(selected))))
+        .Text();
+}
+
+// menu [--timeout MS] | menu --none MS: the popup menu the program shows (a visible #32768
+// window of its process), with each item's text, whether it is the default (bold) one and its
+// place on the screen; or that none shows within MS.
+std::string CmdMenu(const Args& args) {
+    HWND main = RequireMain();
+    int timeoutMs = kDefaultWaitMs;
+    bool none = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == L"--timeout")
+            timeoutMs = IntArg(args, ++i, timeoutMs);
+        else if (args[i] == L"--none")
+            none = true, timeoutMs = IntArg(args, ++i, 500);
+    }
+    struct Search {
+        DWORD process;
+        HWND found;
+    } search{ProcessOf(main), nullptr};
+    WaitFor(timeoutMs, [&] {
+        search.found = nullptr;
+        EnumWindows(
+            [](HWND window, LPARAM param) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(param);
+                if (IsWindowVisible(window) && IsClass(window, L"#32768") &&
+                    ProcessOf(window) == s->process)
+                    s->found = window;
+                return s->found == nullptr;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    });
+    if (none) {
+        if (search.found)
+            Fail("a menu opened");
+        return json::Object().Add("menu", json::Null()).Text();
+    }
+    if (!search.found)
+        TimedOut("no menu appeared");
+    const HookShare& share = AskHook(search.found, HookQueryMenu);
+    json::Array items;
+    for (std::uint32_t i = 0; i < share.menuCount; ++i) {
+        const HookMenuItem& item = share.menuItems[i];
+        items.Add(json::Object()
+                      .Add("text", json::String(item.text))
+                      .Add("default", json::Bool(item.isDefault != 0))
+                      .Add("screen", RectJson(item.screen))
+                      .Text());
+    }
+    RECT rect{};
+    GetWindowRect(search.found, &rect);
+    return json::Object()
+        .Add("hwnd", json::Unsigned(reinterpret_cast<std::uintptr_t>(search.found)))
+        .Add("rect", RectJson(rect))
+        .Add("items", items.Text())
+        .Text();
+}
+
+HWND FindChildOfClass(HWND parent, const wchar_t* name) {
+    struct Search {
+        const wchar_t* name;
+        HWND found;
+    } search{name, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            if (IsClass(child, s->name))
+                s->found = child;
+            return s->found == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The texts of the selected items of another process's list view, read through memory lent in
+// that process (the list view's messages carry pointers that are not carried across).
+std::vector<std::wstring> SelectedListViewItems(HWND view) {
+    std::vector<std::wstring> selected;
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                                 ProcessOf(view));
+    if (!process)
+        Fail("cannot open the file manager's process");
+    constexpr SIZE_T kTextUnits = 512;
+    auto* remote = static_cast<BYTE*>(
+        VirtualAllocEx(process, nullptr, 4096 + kTextUnits * 2, MEM_COMMIT, PAGE_READWRITE));
+    DWORD_PTR count = 0;
+    SendMessageTimeoutW(view, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs,
+                        &count);
+    for (DWORD_PTR i = 0; remote && i < count; ++i) {
+        DWORD_PTR state = 0;
+        SendMessageTimeoutW(view, LVM_GETITEMSTATE, i, LVIS_SELECTED, SMTO_ABORTIFHUNG,
+                            kCrossProcessTimeoutMs, &state);
+        if (!(state & LVIS_SELECTED))
+            continue;
+        LVITEMW item{};
+        item.cchTextMax = kTextUnits;
+        item.pszText = reinterpret_cast<LPWSTR>(remote + 4096);
+        WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(view, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote),
+                            SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs, &length);
+        std::wstring text(kTextUnits, L'\0');
+        ReadProcessMemory(process, remote + 4096, text.data(), kTextUnits * 2, nullptr);
+        text.resize(std::min<size_t>(length, kTextUnits));
+        selected.push_back(text);
+    }
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return selected;
+}
+
+// file-manager [--timeout MS]: the file manager window the shell opened (Wine's Explorer,
+// class ExplorerWClass): its title and the items selected in its file list. The window is then
+// closed, as the user would close it.
+std::string CmdFileManager(const Args& args) {
+    int timeoutMs = args.size() >= 2 && args[0] == L"--timeout" ? std::stoi(args[1]) : 20000;
+    HWND window = nullptr;
+    HWND view = nullptr;
+    std::vector<std::wstring> selected;
+    // The window shows before its list is filled and the item selected.
+    WaitFor(
+        timeoutMs,
+        [&] {
+            window = FindWindowW(L"ExplorerWClass", nullptr);
+            view = window && IsWindowVisible(window) ? FindChildOfClass(window, L"SysListView32")
+                                                     : nullptr;
+            return view && !(selected = SelectedListViewItems(view)).empty();
+        },
+        100);
+    if (!view)
+        TimedOut("no file manager window appeared");
+    json::Array items;
+    for (const auto& text : selected)
+        items.Add(json::String(text));
+    std::string title = json::String(TextOf(window));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (!WaitFor(kDefaultWaitMs, [&] { return !IsWindow(window); }))
+        TimedOut("the file manager window stayed open");
+    return json::Object().Add("title", title).Add("selected", items.Text()).Text();
+}
+
 std::string CmdSleep(const Args& args) {
     SleepMs(IntArg(args, 0, 100));
     return json::Object().Text();
@@ -1401,6 +1577,9 @@ const std::map<std::wstring, std::string (*)(const Args&), std::less<>>& Command
         {L"end-session", CmdEndSession},
         {L"shortcut", CmdShortcut},
         {L"sleep", CmdSleep},
+        {L"list-line", CmdListLine},
+        {L"menu", CmdMenu},
+        {L"file-manager", CmdFileManager},
     };
     return table;
 }
