@@ -1528,7 +1528,7 @@ std::string CmdFileManager(const Args& args) {
         },
         100);
     if (!view)
-        TimedOut("no file manager window appeared");
+        TimedOut("no file manager window with a selected item appeared");
     json::Array items;
     for (const auto& text : selected)
         items.Add(json::String(text));
