@@ -69,6 +69,7 @@ DWORD OpenFile(const std::wstring& path) {
 DWORD ShowInFolder(const std::wstring& path) {
     PIDLIST_ABSOLUTE item = ILCreateFromPathW(path.c_str());
     if (item == nullptr) {
+        // It names no code of its own; the file was there a moment ago, so it is most likely gone.
         return ERROR_FILE_NOT_FOUND;
     }
     // An item with no children listed stands for itself: its folder opens with it selected.
@@ -78,7 +79,9 @@ DWORD ShowInFolder(const std::wstring& path) {
 }
 
 void RunCommand(SessionFileCommand command, int line) {
-    const std::wstring& path = appGlobals.sessionFiles[static_cast<size_t>(line)];
+    // A copy: a download that ends while the shell or a box runs its message loop appends to the
+    // list of paths, which may move it.
+    const std::wstring path = appGlobals.sessionFiles[static_cast<size_t>(line)];
     // Moved, renamed or removed since the download: the system's own words for what is missing
     // (the file, or its folder). The line stays, as the list keeps every download of the run.
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {

@@ -1368,166 +1368,121 @@ std::string CmdShortcut(const Args& args) {
     return json::Object().Add("link", json::String(link)).Text();
 }
 
-// list-line N: where line N of the session list is on the screen (the middle of it, to click), and
-// which line is selected.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs,
+                        &answer);
+    return static_cast<LRESULT>(answer);
+}
+
+// list-line N: where line N of the session list is on the screen (its top left, its height, its
+// middle to click) and which line is selected.
 std::string CmdListLine(const Args& args) {
     HWND list = Control(RequireMain(), L"list");
-    int line = std::stoi(Need(args, 0, "line"));
-    DWORD_PTR height = 0, top = 0, selected = 0;
-    SendMessageTimeoutW(list, LB_GETITEMHEIGHT, 0, 0, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs,
-                        &height);
-    SendMessageTimeoutW(list, LB_GETTOPINDEX, 0, 0, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs, &top);
-    SendMessageTimeoutW(list, LB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs,
-                        &selected);
+    int height = static_cast<int>(Ask(list, LB_GETITEMHEIGHT));
     RECT client{};
     GetClientRect(list, &client);
-    POINT middle{client.right / 2,
-                 static_cast<LONG>((line - static_cast<int>(top)) * static_cast<int>(height) +
-                                   static_cast<int>(height) / 2)};
-    ClientToScreen(list, &middle);
-    POINT origin{0, 0};
-    ClientToScreen(list, &origin);
+    POINT top{0, (std::stoi(Need(args, 0, "line")) - static_cast<int>(Ask(list, LB_GETTOPINDEX))) *
+                     height};
+    ClientToScreen(list, &top);
     return json::Object()
-        .Add("x", json::Number(middle.x))
-        .Add("y", json::Number(middle.y))
-        .Add("left", json::Number(origin.x))
-        .Add("top",
-             json::Number(origin.y + (line - static_cast<int>(top)) * static_cast<int>(height)))
-        .Add("height", json::Number(static_cast<int>(height)))
-        .Add("selected", json::Number(static_cast<int>(static_cast<LRESULT>(selected))))
+        .Add("left", json::Number(top.x))
+        .Add("top", json::Number(top.y))
+        .Add("height", json::Number(height))
+        .Add("x", json::Number(top.x + client.right / 2))
+        .Add("y", json::Number(top.y + height / 2))
+        .Add("selected", json::Number(static_cast<int>(Ask(list, LB_GETCURSEL))))
         .Text();
 }
 
-// menu [--timeout MS] | menu --none MS: the popup menu the program shows (a visible #32768
-// window of its process), with each item's text, whether it is the default (bold) one and its
-// place on the screen; or that none shows within MS.
+// The first visible top-level window of a class, of one process (0: any) or none.
+HWND FindTopLevel(const wchar_t* className, DWORD process) {
+    HWND found = nullptr;
+    while ((found = FindWindowExW(nullptr, found, className, nullptr)))
+        if (IsWindowVisible(found) && (!process || ProcessOf(found) == process))
+            return found;
+    return nullptr;
+}
+
+// menu | menu --none MS: the popup menu the program shows, with each item's text, whether it is
+// the default (bold) one and its place on the screen; or that none shows within MS.
 std::string CmdMenu(const Args& args) {
-    HWND main = RequireMain();
-    int timeoutMs = kDefaultWaitMs;
-    bool none = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == L"--timeout")
-            timeoutMs = IntArg(args, ++i, timeoutMs);
-        else if (args[i] == L"--none")
-            none = true, timeoutMs = IntArg(args, ++i, 500);
-    }
-    struct Search {
-        DWORD process;
-        HWND found;
-    } search{ProcessOf(main), nullptr};
-    WaitFor(timeoutMs, [&] {
-        search.found = nullptr;
-        EnumWindows(
-            [](HWND window, LPARAM param) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(param);
-                if (IsWindowVisible(window) && IsClass(window, L"#32768") &&
-                    ProcessOf(window) == s->process)
-                    s->found = window;
-                return s->found == nullptr;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found != nullptr;
-    });
-    if (none) {
-        if (search.found)
-            Fail("a menu opened");
-        return json::Object().Add("menu", json::Null()).Text();
-    }
-    if (!search.found)
+    DWORD process = ProcessOf(RequireMain());
+    bool none = args.size() == 2 && args[0] == L"--none";
+    HWND menu = nullptr;
+    WaitFor(none ? std::stoi(args[1]) : kDefaultWaitMs,
+            [&] { return (menu = FindTopLevel(L"#32768", process)) != nullptr; });
+    if (none && menu)
+        Fail("a menu opened");
+    if (none)
+        return json::Object().Text();
+    if (!menu)
         TimedOut("no menu appeared");
-    const HookShare& share = AskHook(search.found, HookQueryMenu);
+    const HookShare& share = AskHook(menu, HookQueryMenu);
     json::Array items;
-    for (std::uint32_t i = 0; i < share.menuCount; ++i) {
-        const HookMenuItem& item = share.menuItems[i];
+    for (std::uint32_t i = 0; i < share.menuCount; ++i)
         items.Add(json::Object()
-                      .Add("text", json::String(item.text))
-                      .Add("default", json::Bool(item.isDefault != 0))
-                      .Add("screen", RectJson(item.screen))
+                      .Add("text", json::String(share.menuItems[i].text))
+                      .Add("default", json::Bool(share.menuItems[i].isDefault != 0))
+                      .Add("screen", RectJson(share.menuItems[i].screen))
                       .Text());
-    }
     RECT rect{};
-    GetWindowRect(search.found, &rect);
-    return json::Object()
-        .Add("hwnd", json::Unsigned(reinterpret_cast<std::uintptr_t>(search.found)))
-        .Add("rect", RectJson(rect))
-        .Add("items", items.Text())
-        .Text();
-}
-
-HWND FindChildOfClass(HWND parent, const wchar_t* name) {
-    struct Search {
-        const wchar_t* name;
-        HWND found;
-    } search{name, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            if (IsClass(child, s->name))
-                s->found = child;
-            return s->found == nullptr;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    GetWindowRect(menu, &rect);
+    return json::Object().Add("rect", RectJson(rect)).Add("items", items.Text()).Text();
 }
 
 // The texts of the selected items of another process's list view, read through memory lent in
-// that process (the list view's messages carry pointers that are not carried across).
+// that process: the list view's messages carry pointers, which are not carried across.
 std::vector<std::wstring> SelectedListViewItems(HWND view) {
     std::vector<std::wstring> selected;
     HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
                                  ProcessOf(view));
-    if (!process)
-        Fail("cannot open the file manager's process");
-    constexpr SIZE_T kTextUnits = 512;
+    constexpr int kUnits = 512;
     auto* remote = static_cast<BYTE*>(
-        VirtualAllocEx(process, nullptr, 4096 + kTextUnits * 2, MEM_COMMIT, PAGE_READWRITE));
-    DWORD_PTR count = 0;
-    SendMessageTimeoutW(view, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs,
-                        &count);
-    for (DWORD_PTR i = 0; remote && i < count; ++i) {
-        DWORD_PTR state = 0;
-        SendMessageTimeoutW(view, LVM_GETITEMSTATE, i, LVIS_SELECTED, SMTO_ABORTIFHUNG,
-                            kCrossProcessTimeoutMs, &state);
-        if (!(state & LVIS_SELECTED))
-            continue;
+        process ? VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE) : nullptr);
+    for (int i = -1;
+         remote && (i = static_cast<int>(Ask(view, LVM_GETNEXTITEM, i, LVNI_SELECTED))) >= 0;) {
         LVITEMW item{};
-        item.cchTextMax = kTextUnits;
-        item.pszText = reinterpret_cast<LPWSTR>(remote + 4096);
+        item.cchTextMax = kUnits;
+        item.pszText = reinterpret_cast<LPWSTR>(remote + 1024);
         WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
-        DWORD_PTR length = 0;
-        SendMessageTimeoutW(view, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote),
-                            SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs, &length);
-        std::wstring text(kTextUnits, L'\0');
-        ReadProcessMemory(process, remote + 4096, text.data(), kTextUnits * 2, nullptr);
-        text.resize(std::min<size_t>(length, kTextUnits));
+        std::wstring text(kUnits, L'\0');
+        text.resize(
+            static_cast<size_t>(Ask(view, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote))));
+        ReadProcessMemory(process, remote + 1024, text.data(), text.size() * 2, nullptr);
         selected.push_back(text);
     }
     if (remote)
         VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
+    if (process)
+        CloseHandle(process);
     return selected;
 }
 
-// file-manager [--timeout MS]: the file manager window the shell opened (Wine's Explorer,
-// class ExplorerWClass): its title and the items selected in its file list. The window is then
-// closed, as the user would close it.
-std::string CmdFileManager(const Args& args) {
-    int timeoutMs = args.size() >= 2 && args[0] == L"--timeout" ? std::stoi(args[1]) : 20000;
+// file-manager: the file manager window the shell opened (Wine's Explorer, ExplorerWClass), its
+// title and the items selected in its file list; then it is closed, as the user would close it.
+std::string CmdFileManager(const Args&) {
     HWND window = nullptr;
-    HWND view = nullptr;
     std::vector<std::wstring> selected;
     // The window shows before its list is filled and the item selected.
     WaitFor(
-        timeoutMs,
+        20000,
         [&] {
-            window = FindWindowW(L"ExplorerWClass", nullptr);
-            view = window && IsWindowVisible(window) ? FindChildOfClass(window, L"SysListView32")
-                                                     : nullptr;
-            return view && !(selected = SelectedListViewItems(view)).empty();
+            HWND view = nullptr;
+            if ((window = FindTopLevel(L"ExplorerWClass", 0)))
+                EnumChildWindows(
+                    window,
+                    [](HWND child, LPARAM param) -> BOOL {
+                        if (!IsClass(child, L"SysListView32"))
+                            return TRUE;
+                        *reinterpret_cast<HWND*>(param) = child;
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&view));
+            return window && view && !(selected = SelectedListViewItems(view)).empty();
         },
         100);
-    if (!view)
+    if (selected.empty())
         TimedOut("no file manager window with a selected item appeared");
     json::Array items;
     for (const auto& text : selected)
