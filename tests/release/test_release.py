@@ -6,16 +6,20 @@ longer path (both with the same commit date), and once more signed with a throwa
 certificate. Then checks the executable in the archive: hardening flags, relocations, sections,
 stack protector calls, import table, stripped symbols and debug link, no build paths, the version
 block; the archive's members and dates; SHA256SUMS; that both builds are byte for byte the same;
-and that the signature verifies and removing it gives back the unsigned executable. The Debian
-package of the Linux edition: its members against what `cmake --install` installs, their owners
-and dates, no build paths, lintian, and that apt can install it here.
+and that the signature verifies and removing it gives back the unsigned executable. The MSI under
+Wine in a fresh prefix: installed, started from its shortcut, replaced by the next version, refused
+as a downgrade and removed without a trace; the package managers' manifests against their schemas
+and the files. The Debian package of the Linux edition: its members against what `cmake --install`
+installs, their owners and dates, no build paths, lintian, and that apt can install it here.
 
 Environment: QM_SOURCE (source tree), QM_WORK (scratch folder in the build tree), QM_OBJDUMP,
 QM_DEV_EXE (the developer build, whose import table the release must keep), QM_VERSION (the
-project version). QM_RELEASE_ONE_BUILD=1 skips the second build.
+project version), QM_DRIVER (the UI tests' driver, which finds the installed program's window). QM_RELEASE_ONE_BUILD=1 skips the second build.
 """
 import datetime
+import getpass
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -30,9 +34,12 @@ WORK = os.environ["QM_WORK"]
 OBJDUMP = os.environ["QM_OBJDUMP"]
 DEV_EXE = os.environ["QM_DEV_EXE"]
 VERSION = os.environ["QM_VERSION"]
+DRIVER = os.environ["QM_DRIVER"]
 NAME = f"quillmere-{VERSION}-win64"
 DEB = f"quillmere_{VERSION}_amd64.deb"
 RELEASE = os.path.join(SOURCE, "tools", "release.sh")
+MANIFESTS = ["Quillmere.Quillmere.yaml", "Quillmere.Quillmere.installer.yaml",
+             "Quillmere.Quillmere.locale.en-US.yaml", "quillmere.json"]
 
 SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
 HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x20, 0x40, 0x100
@@ -79,6 +86,16 @@ def readme_images():
     """The images README.md shows from the tree, in the order the release adds them."""
     with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
         return sorted(set(re.findall(r"!\[[^]]*\]\(([^):]+)\)", f.read())))
+
+
+def msi_property(msi, name):
+    return re.search(rf"^{name}\t(.*)$", run("msiinfo", "export", msi, "Property"), re.M).group(1)
+
+
+def packed_guid(guid):
+    """A GUID as Windows Installer spells it in registry key names."""
+    h = guid.strip("{}").replace("-", "")
+    return h[7::-1] + h[11:7:-1] + h[15:11:-1] + "".join(h[i + 1] + h[i] for i in range(16, 32, 2))
 
 
 def zip_member(dist, member):
@@ -292,8 +309,9 @@ class ReleaseExecutable(unittest.TestCase):
 
 class ReleaseFiles(unittest.TestCase):
     def test_archive_members_dates_and_sums(self):
-        self.assertEqual(sorted(os.listdir(DIST_A)),
-                         sorted([NAME + ".zip", NAME + ".exe.debug", DEB, "SHA256SUMS"]))
+        self.assertEqual(sorted(os.listdir(DIST_A)), sorted([NAME + ".zip", NAME + ".exe.debug",
+                                                             NAME + ".msi", DEB, "SHA256SUMS"] +
+                                                            MANIFESTS))
         when = datetime.datetime.fromtimestamp(int(EPOCH), datetime.timezone.utc)
         shown = readme_images()
         self.assertGreaterEqual(len(shown), 16, "README.md shows fewer screenshots than it did")
@@ -343,10 +361,143 @@ class ReleaseFiles(unittest.TestCase):
             self.assertEqual(hashlib.sha256(f.read()).hexdigest(),
                              hashlib.sha256(zip_member(DIST_A, "quillmere.exe")).hexdigest(),
                              "signed executable without its signature is not the unsigned one")
+        signed_msi = os.path.join(DIST_SIGNED, NAME + ".msi")
+        self.assertIn("Signature verification: ok", run(
+            "osslsigncode", "verify", "-CAfile", os.path.join(SIGNING, "ca.pem"), "-in", signed_msi))
         # The symbols do not change with signing.
         with open(os.path.join(DIST_SIGNED, NAME + ".exe.debug"), "rb") as s, \
                 open(os.path.join(DIST_A, NAME + ".exe.debug"), "rb") as u:
             self.assertEqual(s.read(), u.read())
+
+
+class WindowsInstaller(unittest.TestCase):
+    """The MSI as a Windows user meets it, under Wine in a fresh prefix on an X display of its own,
+    made as the test bed makes them: installed, started, upgraded, not downgraded, removed."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = os.path.join(WORK, "wineprefix")
+        # No Mono or Gecko installers, and no menu entries in $HOME for the prefix's shortcuts.
+        cls.env = dict(os.environ, WINEPREFIX=cls.prefix, WINEDEBUG="-all",
+                       WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        display_out, display_in = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(display_in), "-screen", "0",
+                                 "1280x1024x24", "-nolisten", "tcp"], pass_fds=[display_in],
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+        cls.addClassCleanup(lambda: (xvfb.terminate(), xvfb.wait()))
+        os.close(display_in)
+        cls.env["DISPLAY"] = ":" + os.read(display_out, 16).decode().strip()
+        cls.addClassCleanup(cls.wine, "wineserver", "-k")
+        cls.wine("wineboot", "-i")
+        cls.wine("wineserver", "-p")  # kept for the run: each start then costs about 0.1 s
+
+    @classmethod
+    def wine(cls, *command):
+        return subprocess.run(command, env=cls.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, errors="replace")
+
+    def msiexec(self, *arguments):
+        return self.wine("wine", "msiexec", *arguments, "/qn").returncode
+
+    def entry(self, code):
+        """The values of a product's entry in Installed apps (Wine keeps a per-user package's
+        under HKLM, Windows under HKCU)."""
+        keys = ("HKCU", "HKLM", r"\Software\Microsoft\Windows\CurrentVersion\Uninstall\\" + code)
+        text = "".join(self.wine("wine", "reg", "query", hive + keys[2]).stdout for hive in keys[:2])
+        return dict(re.findall(r"^ +(\w+) +REG_\w+ +(.*?)\r?$", text, re.M))
+
+    def test_installed_started_upgraded_not_downgraded_and_removed(self):
+        msi, exe = os.path.join(DIST_A, NAME + ".msi"), os.path.join(WORK, "installer-input.exe")
+        self.assertTrue(int(re.search(r"^Source: (\d+)", run("msiinfo", "suminfo", msi),
+                                      re.M).group(1)) & 8, "the package asks for an administrator")
+        with open(exe, "wb") as f:
+            f.write(zip_member(DIST_A, "quillmere.exe"))
+        next_version = re.sub(r"\d+$", lambda m: str(int(m.group()) + 1), VERSION)
+        next_msi = os.path.join(WORK, "next.msi")
+        run(os.path.join(SOURCE, "windows/installer/build_msi.sh"), next_version, exe, next_msi,
+            env=dict(os.environ, SOURCE_DATE_EPOCH=EPOCH))
+        codes = [msi_property(msi, "ProductCode"), msi_property(next_msi, "ProductCode")]
+        before = {os.path.join(d, n) for d, dirs, files in os.walk(self.prefix) for n in dirs + files}
+
+        self.assertEqual(self.msiexec("/i", msi), 0)
+        user = r"C:\users" + "\\" + getpass.getuser()
+        program = user + r"\AppData\Local\Programs\Quillmere\quillmere.exe"
+        shortcut = user + r"\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\Quillmere.lnk"
+        linux = lambda path: os.path.join(self.prefix, "drive_c", *path[3:].split("\\"))
+        with open(linux(program), "rb") as f, open(exe, "rb") as g:
+            self.assertEqual(f.read(), g.read())
+        with open(linux(shortcut), "rb") as f:
+            link = f.read()
+        self.assertIn(program.encode(), link, "the shortcut's target")
+        icon = re.search(rb"C\0:\0(?:[^\0]\0)+?\.\0i\0c\0o\0", link).group().decode("utf-16-le")
+        with open(linux(icon), "rb") as f, open(os.path.join(SOURCE, "resources/quillmere.ico"),
+                                                 "rb") as g:
+            self.assertEqual(f.read(), g.read(), "the shortcut's icon")
+        entry = self.entry(codes[0])
+        self.assertEqual([entry.get(n) for n in ("DisplayName", "DisplayVersion", "Publisher",
+                                                 "InstallLocation")],
+                         ["Quillmere", VERSION, "The Quillmere developers", program[:-13]])
+        self.assertIn(f"ProductIcon    REG_SZ    {icon}", self.wine(
+            "wine", "reg", "query", r"HKCU\Software\Microsoft\Installer\Products", "/s").stdout)
+
+        # Started from its shortcut, the program shows its window and ends at a close with 0.
+        started = subprocess.Popen(["wine", "start", "/wait", shortcut], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for command in (["wait-main", "20000"], ["close"], ["wait-gone", "10000"]):
+            self.assertIn('"ok":true', self.wine("wine", DRIVER, *command).stdout, command)
+        self.assertEqual(started.wait(timeout=30), 0)
+
+        self.assertEqual(self.msiexec("/i", next_msi), 0)
+        self.assertEqual([self.entry(c).get("DisplayVersion") for c in codes], [None, next_version])
+        self.assertTrue(os.path.isfile(linux(program)))
+        # ERROR_INSTALL_FAILURE (1603), of which wine hands on the low byte.
+        self.assertEqual(self.msiexec("/i", msi), 1603 % 256, "the downgrade was not refused")
+        self.assertEqual([self.entry(c).get("DisplayVersion") for c in codes], [None, next_version])
+
+        self.assertEqual(self.msiexec("/x", codes[1]), 0)
+        self.wine("wineserver", "-k")  # which writes the registry out to its files
+        after = {os.path.join(d, n) for d, dirs, files in os.walk(self.prefix) for n in dirs + files}
+        # Windows Installer's own folders, which every Windows has, may stay (empty).
+        self.assertEqual({p for p in after - before if not p.endswith("Installer")}, set())
+        with open(os.path.join(self.prefix, "user.reg"), "rb") as f, \
+                open(os.path.join(self.prefix, "system.reg"), "rb") as g:
+            registry = (f.read() + g.read()).decode(errors="replace").lower()
+        for trace in ["quillmere"] + [packed_guid(c) for c in
+                                      codes + [msi_property(msi, "UpgradeCode")]]:
+            self.assertNotIn(trace.lower(), registry)
+
+
+class PackageManifests(unittest.TestCase):
+    def test_valid_and_naming_each_file_with_its_hash(self):
+        import jsonschema
+        import yaml
+
+        def read(folder, name, load):
+            with open(os.path.join(folder, name), "rb") as f:
+                return load(f)
+
+        loaded = []
+        schemas = [f"winget-manifest.{kind}.1.10.0.json" for kind in
+                   ("version", "installer", "defaultLocale")] + ["scoop-manifest.schema.json"]
+        for name, schema in zip(MANIFESTS, schemas):
+            loaded.append(read(DIST_A, name, json.load if name.endswith(".json") else yaml.safe_load))
+            jsonschema.validate(loaded[-1], read(os.path.join(SOURCE, "../shared/schemas"), schema,
+                                                 json.load), format_checker=jsonschema.FormatChecker())
+        sha256 = {name: hashlib.sha256(read(DIST_A, name, lambda f: f.read())).hexdigest()
+                  for name in (NAME + ".msi", NAME + ".zip")}
+        msi, portable = loaded[1]["Installers"]
+        scoop = loaded[3]["architecture"]["64bit"]
+        for manifest, name, digest in ((msi, NAME + ".msi", msi["InstallerSha256"].lower()),
+                                       (portable, NAME + ".zip", portable["InstallerSha256"].lower()),
+                                       (scoop, NAME + ".zip", scoop["hash"])):
+            self.assertEqual(digest, sha256[name])
+            self.assertTrue(manifest.get("InstallerUrl", manifest.get("url")).endswith("/" + name))
+        self.assertEqual([m.get("PackageVersion") for m in loaded], [VERSION] * 3 + [None])
+        self.assertEqual(loaded[3]["version"], VERSION)
+        self.assertEqual(msi["ProductCode"], msi_property(os.path.join(DIST_A, NAME + ".msi"),
+                                                          "ProductCode"))
+        self.assertEqual((portable["NestedInstallerFiles"][0]["RelativeFilePath"],
+                          loaded[3]["bin"]), ("quillmere.exe", "quillmere.exe"))
 
 
 class DebianPackage(unittest.TestCase):
