@@ -103,7 +103,8 @@ done < <(grep -oE '!\[[^]]*\]\([^)[:space:]]+\)' "$source_dir/README.md" |
 
 mkdir -p "$out_dir"
 rm -f "$out_dir"/quillmere-*-win64.zip "$out_dir"/quillmere-*-win64.exe.debug \
-      "$out_dir"/quillmere-*-win64.msi "$out_dir"/Quillmere.Quillmere*.yaml "$out_dir/quillmere.json" \
+      "$out_dir"/quillmere-*-win64.msi "$out_dir"/Quillmere.Quillmere*.yaml \
+      "$out_dir/quillmere.json" \
       "$out_dir"/quillmere_*.deb "$out_dir/SHA256SUMS"
 cp "$build_dir/$name.exe.debug" "$out_dir/$name.exe.debug"
 chmod 644 "$out_dir/$name.exe.debug"

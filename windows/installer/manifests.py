@@ -41,8 +41,9 @@ def main(version, release_date, download_url, msi, zip_file, out_dir):
     head = f"PackageIdentifier: {IDENTIFIER}\nPackageVersion: {version}\n"
     tail = f"ManifestVersion: {MANIFEST_VERSION}\n"
 
-    def schema(kind):
-        return f"# yaml-language-server: $schema=https://aka.ms/winget-manifest.{kind}.{MANIFEST_VERSION}.schema.json\n"
+    def schema(kind):  # the line that editors and winget's own tools read the schema from
+        return ("# yaml-language-server: $schema=https://aka.ms/"
+                f"winget-manifest.{kind}.{MANIFEST_VERSION}.schema.json\n")
 
     write(os.path.join(out_dir, f"{IDENTIFIER}.yaml"),
           schema("version") + head + "DefaultLocale: en-US\nManifestType: version\n" + tail)
