@@ -40,8 +40,12 @@ frozen=(env TZ=UTC0 faketime "$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%
         -o quillmere.msi quillmere.wxs &&
     "${frozen[@]}" msibuild quillmere.msi -s "Quillmere $version" "The Quillmere developers" \
         "x64;1033" "$package_code" &&
-    # The action that records where the files are is a plain property setter (type 51); wixl
-    # adds a flag that only deferred actions may carry.
+    # The action that records where the files are, as Windows Installer means it: a plain property
+    # setter (type 51; wixl adds a flag that only deferred actions may carry), right after costing
+    # has resolved the folder (wixl numbers an action placed After or Before by what else the
+    # package holds, at times before costing).
     "${frozen[@]}" msibuild quillmere.msi \
-        -q "UPDATE \`CustomAction\` SET \`Type\` = 51 WHERE \`Action\` = 'SetInstallLocation'")
+        -q "UPDATE \`CustomAction\` SET \`Type\` = 51 WHERE \`Action\` = 'SetInstallLocation'" \
+        -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1001
+            WHERE \`Action\` = 'SetInstallLocation'")
 mv "$work/quillmere.msi" "$out"
