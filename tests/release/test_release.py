@@ -20,6 +20,7 @@ import getpass
 import hashlib
 import json
 import os
+import pathlib
 import re
 import shutil
 import struct
@@ -413,7 +414,7 @@ class WindowsInstaller(unittest.TestCase):
         tree = lambda: {f"{d}/{n}" for d, ds, fs in os.walk(f"{self.prefix}/drive_c")
                         for n in ds + fs}
         linux = lambda path: os.path.join(self.prefix, "drive_c", *path[3:].split("\\"))
-        content = lambda path: open(path, "rb").read()
+        content = lambda path: pathlib.Path(path).read_bytes()
         before = tree()
 
         self.assertEqual(self.msiexec("/i", msi), 0)
