@@ -56,7 +56,8 @@ MINIMAL = os.path.join(BENCH_DIR, "qmbench_minimal_window.exe")
 CA_PEM = os.environ.get("QM_CA_PEM", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
 WORK_WIN = "C:\\qmbench"
-WORK_LINUX = os.path.join(PREFIX, "drive_c", "qmbench")
+# Where the Linux edition runs alone there is no prefix: QM_BENCH_WORK names a folder on the disk.
+WORK_LINUX = os.environ.get("QM_BENCH_WORK") or os.path.join(PREFIX, "drive_c", "qmbench")
 
 
 def log(*parts):
@@ -216,18 +217,23 @@ def choose_server(servers, rounds):
 
 
 def throughput(driver, server, rounds):
+    """Without a driver, the Linux edition's contenders only."""
     results = []
     for r in range(rounds):
         row = {}
         # The program and the writing loop alternate which goes first, and the Linux edition,
-        # curl and dd writing to the same disk take turns at going first.
+        # curl and the two dd runs writing to the same disk take turns at going first.
         pair = ["program", "loop"] if r % 2 == 0 else ["loop", "program"]
-        linux_pair = ["linux", "curl_fsync", "dd_fsync"]
-        linux_pair = linux_pair[r % 3:] + linux_pair[:r % 3]
-        for who in pair + ["discard", "curl"] + (linux_pair if linux.available() else []):
+        windows = pair + ["discard"] if driver else []
+        linux_pair = ["linux", "dd_direct", "curl_fsync", "dd_fsync"]
+        linux_pair = linux_pair[r % 4:] + linux_pair[:r % 4]
+        for who in windows + ["curl"] + (linux_pair if linux.available() else []):
             if who == "linux":
                 remove_work_files()
                 row["linux"] = linux.download(server["big"], BIG, WORK_LINUX)
+            elif who == "dd_direct":
+                remove_work_files()
+                row["dd_direct"], row["dd_direct_flush"] = linux.dd_direct(BIG, WORK_LINUX)
             elif who == "curl_fsync":
                 remove_work_files()
                 row["curl_fsync"] = linux.curl_fsync(server["big"], BIG, CA_PEM, WORK_LINUX)
@@ -242,15 +248,19 @@ def throughput(driver, server, rounds):
                 row["discard"] = loop_download(server["big"], write=False)
             else:
                 row["curl"] = curl_download(server["big"])
-        log("round %d: program %.0f ms, loop (write) %.0f ms, loop (discard) %.0f ms, "
-            "curl %.0f ms, ratio %.3f" % (r + 1, row["program"]["ms"], row["loop"],
-                                          row["discard"], row["curl"],
-                                          row["loop"] / row["program"]["ms"]))
+        if "program" in row:
+            log("round %d: program %.0f ms, loop (write) %.0f ms, loop (discard) %.0f ms, "
+                "curl %.0f ms, ratio %.3f" % (r + 1, row["program"]["ms"], row["loop"],
+                                              row["discard"], row["curl"],
+                                              row["loop"] / row["program"]["ms"]))
         if "linux" in row:
-            log("round %d: Linux edition %.0f ms, curl -o + fsync %.0f ms, ratio %.3f, dd + fsync "
-                "%.0f ms, peak RSS %.1f MiB" % (r + 1, row["linux"]["ms"], row["curl_fsync"],
-                                                row["curl_fsync"] / row["linux"]["ms"],
-                                                row["dd_fsync"], mib(row["linux"]["peak"])))
+            run = row["linux"]
+            log("round %d: Linux edition %.0f ms (flush %.0f ms, rename %.2f ms), dd direct %.0f "
+                "ms (then fsync %.0f ms), ratio %.3f, curl to /dev/null %.0f ms, curl -o + fsync "
+                "%.0f ms, dd + fsync %.0f ms, peak RSS %.1f MiB" % (
+                    r + 1, run["ms"], run["flush_end"] - run["flush_start"], run["rename_ms"],
+                    row["dd_direct"], row["dd_direct_flush"], row["dd_direct"] / run["ms"],
+                    row["curl"], row["curl_fsync"], row["dd_fsync"], mib(run["peak"])))
         results.append(row)
     return results
 
@@ -258,9 +268,10 @@ def throughput(driver, server, rounds):
 def small_downloads(driver, server, rounds):
     results = []
     for r in range(rounds):
-        results.append(program_download(driver, server["small"], SMALL))
-        log("10 MiB download %d: peak working set %.1f MiB" % (
-            r + 1, mib(results[-1]["after"]["peak_working_set"])))
+        results.append(program_download(driver, server["small"], SMALL) if driver else {})
+        if driver:
+            log("10 MiB download %d: peak working set %.1f MiB" % (
+                r + 1, mib(results[-1]["after"]["peak_working_set"])))
         if linux.available():
             remove_work_files()
             results[-1]["linux"] = linux.download(server["small"], SMALL, WORK_LINUX)
@@ -379,7 +390,8 @@ def machine():
                 model = line.split(":", 1)[1].strip()
                 break
     wine_version = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE,
-                                  stderr=subprocess.DEVNULL).stdout.decode().strip()
+                                  stderr=subprocess.DEVNULL).stdout.decode().strip() \
+        if shutil.which("wine") else "no Wine"
     return {"cpus": os.cpu_count(), "cpu": model, "kernel": platform.release(),
             "wine": wine_version,
             "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")}
@@ -400,6 +412,10 @@ def verdict(ok):
 
 
 def report(m, server_name, server_figures, through, small, resp, cancel, start, size, build_type):
+    if not any("program" in r for r in through):
+        return "\n".join(["Quillmere benchmarks, the Linux edition only, %s; %d CPUs, %s; Linux %s; "
+                          "server %s" % (m["date"], m["cpus"], m["cpu"], m["kernel"], server_name),
+                          ""] + linux_rows(through, small, resp, cancel, start))
     rows = []
 
     def row(what, figure, target, ok):
@@ -504,23 +520,53 @@ def linux_rows(through, small, resp, cancel, start):
 
     rate = lambda ms: "%.0f MiB/s" % (1024 * 1000.0 / ms)  # noqa: E731
     paired = [r for r in through if "linux" in r]
+    linux_ms = statistics.median(r["linux"]["ms"] for r in paired)
+    # The disk's own limit: the same size written straight to the device, no network at all.
+    direct = [r for r in paired if "dd_direct" in r]
+    if direct:
+        ratios = [r["dd_direct"] / r["linux"]["ms"] for r in direct]
+        ratio = statistics.median(ratios)
+        row("Throughput, 1 GiB: Linux edition / the disk's limit (dd oflag=direct of the same "
+            "size, same disk; median of %d)" % len(ratios),
+            "%.3f (%.2f-%.2f)" % (ratio, min(ratios), max(ratios)), ">= 0.95", ratio >= 0.95)
+    row("  Linux edition (click to \"Download completed.\")", "%.0f ms, %s" % (
+        linux_ms, rate(linux_ms)))
+    if direct:
+        direct_ms = statistics.median(r["dd_direct"] for r in direct)
+        row("  dd if=/dev/zero bs=8M oflag=direct (the disk's own sustained write)",
+            "%.0f ms, %s (ratio of the medians %.3f)" % (direct_ms, rate(direct_ms),
+                                                         direct_ms / linux_ms))
+        flushed = [r["dd_direct_flush"] for r in direct if "dd_direct_flush" in r]
+        if flushed:
+            row("  an fsync of dd's file right after it (what dd leaves the disk to do)",
+                "%.0f ms (%.0f-%.0f)" % (statistics.median(flushed), min(flushed), max(flushed)))
+    network_ms = statistics.median(r["curl"] for r in paired)
+    row("  curl to /dev/null from the same server (the network alone)", "%.0f ms, %s" % (
+        network_ms, rate(network_ms)))
+    timed = [r["linux"] for r in paired if r["linux"].get("flush_end", -1) >= 0]
+    if timed:
+        med = lambda key: statistics.median(key(run) for run in timed)  # noqa: E731
+        row("  in the program: click to its first write / the flush (fsync) / the rename",
+            "%.0f / %.0f / %.2f ms" % (med(lambda x: x["first_write"]),
+                                        med(lambda x: x["flush_end"] - x["flush_start"]),
+                                        med(lambda x: x["rename_ms"])))
+        row("  in the program: the flush's end to \"Download completed.\" (zone mark, rename, "
+            "folder flush, hand-over)", "%.0f ms" % med(lambda x: x["ms"] - x["flush_end"]))
     ratios = [r["curl_fsync"] / r["linux"]["ms"] for r in paired]
     ratio = statistics.median(ratios)
-    linux_ms = statistics.median(r["linux"]["ms"] for r in paired)
     curl_ms = statistics.median(r["curl_fsync"] for r in paired)
-    wine_ms = statistics.median(r["program"]["ms"] for r in paired)
     row("Throughput, 1 GiB: Linux edition / curl -o FILE + fsync, same disk (median of %d)"
         % len(ratios), "%.3f (%.2f-%.2f)" % (ratio, min(ratios), max(ratios)), ">= 0.9",
         ratio >= 0.9)
-    row("  Linux edition (click to \"Download completed.\")", "%.0f ms, %s" % (
-        linux_ms, rate(linux_ms)))
     row("  curl -o FILE, then fsync", "%.0f ms, %s" % (curl_ms, rate(curl_ms)))
     # The disk alone, no network: how close the download comes to what the disk can take.
     dd_ratios = [r["dd_fsync"] / r["linux"]["ms"] for r in paired]
     dd_ms = statistics.median(r["dd_fsync"] for r in paired)
     row("  dd of zeros to the same disk, 1 MiB blocks, fsync (Linux edition / dd %.3f)"
         % statistics.median(dd_ratios), "%.0f ms, %s" % (dd_ms, rate(dd_ms)))
-    row("  Windows edition under Wine, same rounds", "%.0f ms, %s" % (wine_ms, rate(wine_ms)))
+    if all("program" in r for r in paired):
+        wine_ms = statistics.median(r["program"]["ms"] for r in paired)
+        row("  Windows edition under Wine, same rounds", "%.0f ms, %s" % (wine_ms, rate(wine_ms)))
 
     peak_small = statistics.median(r["linux"]["peak"] for r in small if "linux" in r)
     peak_big = statistics.median(r["linux"]["peak"] for r in paired)
@@ -530,10 +576,12 @@ def linux_rows(through, small, resp, cancel, start):
         "no growth (< 1 MiB)", growth < 1 << 20)
 
     latencies = [x for r in resp if "linux" in r for x in r["linux"]["latencies"]]
-    p99 = percentile(latencies, 99)
-    row("Window's answer to a blocking call every 10 ms during 1 GiB, p50 / p99 / max (%d)"
-        % len(latencies), "%.2f / %.2f / %.2f ms" % (percentile(latencies, 50), p99,
-                                                      max(latencies)), "p99 < 20 ms", p99 < 20)
+    if latencies:
+        p99 = percentile(latencies, 99)
+        row("Window's answer to a blocking call every 10 ms during 1 GiB, p50 / p99 / max (%d)"
+            % len(latencies), "%.2f / %.2f / %.2f ms" % (percentile(latencies, 50), p99,
+                                                          max(latencies)), "p99 < 20 ms",
+            p99 < 20)
     spacing = []
     for run in [r["linux"] for r in paired] + [r["linux"] for r in resp if "linux" in r]:
         times = [t for t, text in run["changes"] if text.startswith(RECEIVED)]
@@ -549,7 +597,7 @@ def linux_rows(through, small, resp, cancel, start):
             % len(cancel_ms), "%.0f / %.0f / %.0f ms" % (
                 percentile(cancel_ms, 50), percentile(cancel_ms, 95), max(cancel_ms)))
 
-    x11 = start.get("x11")
+    x11 = (start or {}).get("x11")
     if x11:
         ratios = [a / b for a, b in zip(x11["linux"], x11["minimal"])]
         row("Start-up to mapped window: Linux edition / minimal Qt window with a label "
@@ -585,7 +633,11 @@ def main():
     parser.add_argument("--server-rounds", type=int, default=2)
     parser.add_argument("--build-type", default="")
     parser.add_argument("--out", required=True, help="folder for results.json and report.txt")
+    parser.add_argument("--linux-only", action="store_true",
+                        help="the Linux edition's throughput, memory and Cancel only, no Wine")
     args = parser.parse_args()
+    if args.linux_only:
+        return main_linux_only(args)
 
     qmui.require_bed()
     os.makedirs(args.out, exist_ok=True)
@@ -633,6 +685,46 @@ def main():
     results = {"machine": m, "server": server_name, "servers": server_figures,
                "throughput": through, "small": small, "responsiveness": resp, "cancel": cancel,
                "startup": start, "size": executable_size(), "build_type": args.build_type}
+    with open(os.path.join(args.out, "results.json"), "w") as out:
+        json.dump(results, out, indent=1)
+    text = render(results)
+    with open(os.path.join(args.out, "report.txt"), "w") as out:
+        out.write(text + "\n")
+    print()
+    print(text)
+    print()
+    log("done in %.0f s; raw figures in %s" % (time.monotonic() - t0, args.out))
+
+
+def main_linux_only(args):
+    """The Linux edition's rounds without the Windows edition: throughput against the same
+    yardsticks, memory, and Cancel, from nginx when it runs, else from the bed's server."""
+    if not linux.available():
+        raise SystemExit("bench: the Linux edition's bench programs are not built")
+    os.makedirs(args.out, exist_ok=True)
+    os.makedirs(WORK_LINUX, exist_ok=True)
+    remove_work_files()
+    t0 = time.monotonic()
+    nginx_port = os.environ.get("QM_BENCH_NGINX_PORT")
+    port, big, small_path = (nginx_port, "/1g.bin", "/10m.bin") if nginx_port else (
+        os.environ["QM_HTTPS_PORT"], "/ok/%d" % BIG, "/ok/%d" % SMALL)
+    server = {"big": "https://localhost:%s%s" % (port, big),
+              "small": "https://localhost:%s%s" % (port, small_path)}
+    server_name = "nginx" if nginx_port else "python"
+    m = machine()
+    log("machine: %d CPUs, %s; the Linux edition only, from %s" % (m["cpus"], m["cpu"],
+                                                                    server["big"]))
+    log("throughput and memory, %d rounds of 1 GiB" % args.rounds)
+    through = throughput(None, server, args.rounds)
+    small = small_downloads(None, server, args.small_rounds)
+    log("cancel latency, %d trials" % args.cancel_trials)
+    cancel = []
+    for trial in linux.cancellations(server["big"], args.cancel_trials, WORK_LINUX):
+        cancel.append(dict(trial, linux=True))
+        log("cancel: %d ms (last progress shown: %s)" % (trial["ms"], trial["last_progress"]))
+    results = {"machine": m, "server": server_name, "servers": {}, "throughput": through,
+               "small": small, "responsiveness": [], "cancel": cancel, "startup": None,
+               "size": None, "build_type": args.build_type}
     with open(os.path.join(args.out, "results.json"), "w") as out:
         json.dump(results, out, indent=1)
     text = render(results)

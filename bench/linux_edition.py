@@ -52,8 +52,9 @@ def run_json(args, timeout, environment=None):
 
 def download(url, size, folder, ping_ms=0):
     """One fresh run of the Linux edition's window downloading url into folder: its time from
-    the Download click to "Download completed.", peak resident memory, the status changes and,
-    with ping_ms, the round trips into the UI thread."""
+    the Download click to "Download completed.", peak resident memory, the status changes, the
+    times of its first write, its flush and its rename and, with ping_ms, the round trips into
+    the UI thread."""
     target = os.path.join(folder, "linux.bin")
     try:
         return run_json([WINDOW, "download", url, target, str(size), str(ping_ms)], timeout=600)
@@ -94,6 +95,29 @@ def dd_fsync(size, folder):
         subprocess.run(["dd", "if=/dev/zero", "of=" + target, "bs=1M", "count=%d" % (size >> 20),
                         "conv=fsync", "status=none"], check=True, timeout=300)
         return (time.monotonic() - begin) * 1000.0
+    finally:
+        if os.path.exists(target):
+            os.remove(target)
+
+
+def dd_direct(size, folder):
+    """dd writing as many zero bytes to the same disk in 8 MiB blocks straight to the device
+    (oflag=direct), past the page cache: the disk's own sustained write, the limit for any program
+    that writes a file of this size there. Also times an fsync of the file right after, which
+    dd never makes: what the disk still takes to make those writes durable (its own cache, the
+    file's metadata). Returns both times in ms."""
+    target = os.path.join(folder, "dd-direct.bin")
+    try:
+        begin = time.monotonic()
+        subprocess.run(["dd", "if=/dev/zero", "of=" + target, "bs=8M", "count=%d" % (size >> 23),
+                        "oflag=direct", "status=none"], check=True, timeout=300)
+        written = time.monotonic()
+        fd = os.open(target, os.O_RDONLY)
+        try:
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+        return (written - begin) * 1000.0, (time.monotonic() - written) * 1000.0
     finally:
         if os.path.exists(target):
             os.remove(target)

@@ -6,7 +6,10 @@
 # in a mount namespace of its own where the system's certificate bundle also holds the bed's CA,
 # as in the Linux tests; nothing outside the run trusts it.
 #
-# Usage: bench/run.sh [BUILD_DIR] [-- BENCH_OPTIONS...]
+# Usage: bench/run.sh [--linux-only] [BUILD_DIR] [-- BENCH_OPTIONS...]
+#   --linux-only  the Linux edition alone (throughput, memory, Cancel; a few minutes): the Windows
+#               edition and Wine are neither built nor started, and the bed is the Linux tests' own
+#               (tests/linux/bed.sh with its Xvfb), with the same nginx on its certificate.
 #   BUILD_DIR   the Windows edition's build, default: build/ in the source tree; configured as a
 #               Release build with the tests when it has not been configured yet. The Linux
 #               edition is built in BUILD_DIR-linux (a Release build without the tests).
@@ -16,6 +19,11 @@
 set -euo pipefail
 
 SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+LINUX_ONLY=
+if [ "${1:-}" = --linux-only ]; then
+    LINUX_ONLY=1
+    shift
+fi
 BUILD=$SRC/build
 if [ $# -gt 0 ] && [ "$1" != "--" ]; then
     BUILD=$1
@@ -31,72 +39,24 @@ PY=/usr/bin/python3
 
 say() { printf 'bench: %s\n' "$*"; }
 
-# ---- packages -------------------------------------------------------------------------------
-"$SRC/tools/install-deps.sh" test
-for package in nginx-light curl libx11-dev; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' &&
-        ! { [ "$package" = nginx-light ] && command -v nginx >/dev/null; }; then
-        say "installing $package"
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$package" ||
-            { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-                  --no-install-recommends "$package"; } ||
-            say "could not install $package"
-    fi
-done
-
-# ---- build ----------------------------------------------------------------------------------
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-    cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
-          -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-w64-x86_64.cmake"
-elif grep -q '^BUILD_TESTING:BOOL=OFF' "$BUILD/CMakeCache.txt"; then
-    # The driver that works the window is built with the tests.
-    cmake -S "$SRC" -B "$BUILD" -DBUILD_TESTING=ON
-fi
-cmake --build "$BUILD" -j"$(nproc)" --target quillmere qmdriver qmhook trustca qmbench
-BUILD_TYPE=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$BUILD/CMakeCache.txt")
-find_built() { find "$BUILD" -name "$1" -not -path '*/CMakeFiles/*' | head -n 1; }
-APP=$BUILD/quillmere.exe
-DRIVER=$(find_built qmdriver.exe)
-TRUSTCA=$(find_built trustca.exe)
-BENCH_BIN=$(dirname "$(find_built qmbench_observer.exe)")
-for f in "$APP" "$DRIVER" "$TRUSTCA" "$BENCH_BIN/qmbench_winhttp_loop.exe"; do
-    [ -f "$f" ] || { echo "bench: $f was not built" >&2; exit 1; }
-done
-
-LINUX_BUILD=${BUILD}-linux
-if [ ! -f "$LINUX_BUILD/CMakeCache.txt" ]; then
-    cmake -S "$SRC" -B "$LINUX_BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-fi
-cmake --build "$LINUX_BUILD" -j"$(nproc)" --target quillmere qmbench
-LINUX_APP=$LINUX_BUILD/quillmere
-LINUX_BENCH_BIN=$LINUX_BUILD/bench/linux
-for f in "$LINUX_APP" "$LINUX_BENCH_BIN/qmbench_linux_window" \
-         "$LINUX_BENCH_BIN/qmbench_x11_startup"; do
-    [ -f "$f" ] || { echo "bench: $f was not built" >&2; exit 1; }
-done
-
-# ---- bed and servers ------------------------------------------------------------------------
 NGINX_PID=
-finish() {
-    local rc=$?
+stop_nginx() {
     if [ -n "$NGINX_PID" ] && kill -0 "$NGINX_PID" 2>/dev/null; then
         kill -TERM "$NGINX_PID" 2>/dev/null || true
         for _ in $(seq 1 50); do kill -0 "$NGINX_PID" 2>/dev/null || break; sleep 0.1; done
         kill -KILL "$NGINX_PID" 2>/dev/null || true
     fi
-    "$SRC/tests/bed/cleanup.sh" "$BED" >/dev/null 2>&1 || true
-    rm -rf "$NGINX_DIR" "$BED/wineprefix/drive_c/qmbench"
-    exit "$rc"
+    rm -rf "$NGINX_DIR"
 }
-trap finish EXIT
-trap 'exit 130' INT TERM
 
-"$SRC/tests/bed/setup.sh" "$BED" "$TRUSTCA"
-# shellcheck disable=SC1091
-. "$BED/env.sh"
-
-NGINX_PORT=
-if command -v nginx >/dev/null; then
+# nginx on 127.0.0.1 with the bed's certificate ($QM_BED_DIR/certs); sets NGINX_PORT, or leaves it
+# empty when nginx is missing or does not answer.
+start_nginx() {
+    NGINX_PORT=
+    if ! command -v nginx >/dev/null; then
+        say "nginx is not installed; only the bed's Python server is measured"
+        return
+    fi
     rm -rf "$NGINX_DIR"
     mkdir -p "$NGINX_DIR/www" "$NGINX_DIR/logs" "$NGINX_DIR/tmp"
     # Sparse bodies: reading them costs nginx no disk time.
@@ -141,9 +101,92 @@ EOF
     else
         say "nginx (pid $NGINX_PID) on https://localhost:$NGINX_PORT/"
     fi
-else
-    say "nginx is not installed; only the bed's Python server is measured"
+}
+
+# ---- the Linux edition alone, inside the Linux tests' bed (run.sh runs itself there) -----------
+if [ "${QM_BENCH_IN_LINUX_BED:-}" = 1 ]; then
+    NGINX_DIR=$QM_BED_DIR/nginx
+    export QM_CA_PEM=$QM_BED_DIR/certs/ca.pem
+    trap 'rc=$?; stop_nginx; rm -rf "$QM_BED_DIR/work"; exit $rc' EXIT
+    trap 'exit 130' INT TERM
+    start_nginx
+    LINUX_BUILD=${BUILD}-linux
+    QM_BENCH_WORK=$QM_BED_DIR/work QM_LINUX_APP="$LINUX_BUILD/quillmere" \
+        QM_LINUX_BENCH_DIR="$LINUX_BUILD/bench/linux" QM_BENCH_NGINX_PORT="$NGINX_PORT" \
+        PYTHONDONTWRITEBYTECODE=1 timeout 3600 "$PY" "$SRC/bench/bench.py" --linux-only \
+        --out "$OUT" --build-type Release "$@"
+    exit
 fi
+
+# ---- packages -------------------------------------------------------------------------------
+"$SRC/tools/install-deps.sh" test
+for package in nginx-light curl libx11-dev; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' &&
+        ! { [ "$package" = nginx-light ] && command -v nginx >/dev/null; }; then
+        say "installing $package"
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$package" ||
+            { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+                  --no-install-recommends "$package"; } ||
+            say "could not install $package"
+    fi
+done
+
+# ---- build ----------------------------------------------------------------------------------
+if [ -n "$LINUX_ONLY" ]; then
+    : # the Windows edition is not built
+elif [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
+          -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/mingw-w64-x86_64.cmake"
+elif grep -q '^BUILD_TESTING:BOOL=OFF' "$BUILD/CMakeCache.txt"; then
+    # The driver that works the window is built with the tests.
+    cmake -S "$SRC" -B "$BUILD" -DBUILD_TESTING=ON
+fi
+if [ -z "$LINUX_ONLY" ]; then
+    cmake --build "$BUILD" -j"$(nproc)" --target quillmere qmdriver qmhook trustca qmbench
+    BUILD_TYPE=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$BUILD/CMakeCache.txt")
+    find_built() { find "$BUILD" -name "$1" -not -path '*/CMakeFiles/*' | head -n 1; }
+    APP=$BUILD/quillmere.exe
+    DRIVER=$(find_built qmdriver.exe)
+    TRUSTCA=$(find_built trustca.exe)
+    BENCH_BIN=$(dirname "$(find_built qmbench_observer.exe)")
+    for f in "$APP" "$DRIVER" "$TRUSTCA" "$BENCH_BIN/qmbench_winhttp_loop.exe"; do
+        [ -f "$f" ] || { echo "bench: $f was not built" >&2; exit 1; }
+    done
+fi
+
+LINUX_BUILD=${BUILD}-linux
+if [ ! -f "$LINUX_BUILD/CMakeCache.txt" ]; then
+    cmake -S "$SRC" -B "$LINUX_BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+fi
+cmake --build "$LINUX_BUILD" -j"$(nproc)" --target quillmere qmbench
+LINUX_APP=$LINUX_BUILD/quillmere
+LINUX_BENCH_BIN=$LINUX_BUILD/bench/linux
+for f in "$LINUX_APP" "$LINUX_BENCH_BIN/qmbench_linux_window" \
+         "$LINUX_BENCH_BIN/qmbench_x11_startup"; do
+    [ -f "$f" ] || { echo "bench: $f was not built" >&2; exit 1; }
+done
+
+if [ -n "$LINUX_ONLY" ]; then
+    exec "$SRC/tests/linux/bed.sh" --x11 "$BUILD/bench-bed-linux" env QM_BENCH_IN_LINUX_BED=1 \
+        "$SRC/bench/run.sh" "$BUILD" -- "$@"
+fi
+
+# ---- bed and servers ------------------------------------------------------------------------
+finish() {
+    local rc=$?
+    stop_nginx
+    "$SRC/tests/bed/cleanup.sh" "$BED" >/dev/null 2>&1 || true
+    rm -rf "$BED/wineprefix/drive_c/qmbench"
+    exit "$rc"
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+"$SRC/tests/bed/setup.sh" "$BED" "$TRUSTCA"
+# shellcheck disable=SC1091
+. "$BED/env.sh"
+
+start_nginx
 
 # ---- run ------------------------------------------------------------------------------------
 # The bed's CA joins the system bundle that libcurl reads, inside this run's mount namespace only.

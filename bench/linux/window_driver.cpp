@@ -2,12 +2,15 @@
 // as the program builds it, the link and destination are put in as Browse would leave them, and
 // its buttons are clicked. The status line is read every millisecond on the UI thread, so each
 // text is timed to within a millisecond of being set; a second thread may time round trips into
-// the UI thread's event loop (a blocking queued call, the counterpart of sending WM_NULL). Prints
-// one JSON line.
+// the UI thread's event loop (a blocking queued call, the counterpart of sending WM_NULL). The
+// engine's platform seam is wrapped to time, on the worker, the first write, the flush and the
+// rename of each download. Prints one JSON line.
 //
 //   qmbench_linux_window download URL PATH SIZE [PING_INTERVAL_MS]
 //   qmbench_linux_window cancel URL PATH TRIALS
+#include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -32,6 +35,7 @@
 #include <QWindow>
 
 #include "app/main_window.h"
+#include "download/platform_seam.h"
 #include "text/ui_language.h"
 
 namespace {
@@ -70,6 +74,44 @@ std::string Json(const std::string& text) {
     std::printf("{\"ok\": false, \"error\": %s}\n", Json(why).c_str());
     std::fflush(stdout);
     std::_Exit(1);
+}
+
+// The worker's file calls of one download, timed since its Download click (milliseconds; -1 until
+// seen). Written by the worker, read once the outcome has arrived.
+struct FileCallTimes {
+    Clock::time_point start;
+    std::atomic<double> firstWrite{-1}, flushStart{-1}, flushEnd{-1}, renameMs{0};
+} fileCalls;
+
+void TimeFileCalls(Clock::time_point start) {
+    fileCalls.start = start;
+    fileCalls.firstWrite = fileCalls.flushStart = fileCalls.flushEnd = -1;
+    fileCalls.renameMs = 0;
+    platformSeam.write = [](int fd, const void* data, size_t count) {
+        if (fileCalls.firstWrite.load() < 0) {
+            fileCalls.firstWrite = MsSince(fileCalls.start);
+        }
+        return ::write(fd, data, count);
+    };
+    platformSeam.fsync = [](int fd) {
+        fileCalls.flushStart = MsSince(fileCalls.start);
+        const int result = ::fsync(fd);
+        fileCalls.flushEnd = MsSince(fileCalls.start);
+        return result;
+    };
+    platformSeam.renameat2 = [](int fromDirectory, const char* from, int toDirectory,
+                                const char* to, unsigned flags) {
+        const Clock::time_point begin = Clock::now();
+        const int result = ::renameat2(fromDirectory, from, toDirectory, to, flags);
+        fileCalls.renameMs = fileCalls.renameMs + MsSince(begin);
+        return result;
+    };
+    platformSeam.rename = [](const char* from, const char* to) {
+        const Clock::time_point begin = Clock::now();
+        const int result = ::rename(from, to);
+        fileCalls.renameMs = fileCalls.renameMs + MsSince(begin);
+        return result;
+    };
 }
 
 QString StatusText() {
@@ -149,6 +191,7 @@ int Download(const QString& url, const QString& path, long long size, int pingIn
     }
 
     std::vector<Change> changes;
+    TimeFileCalls(start);
     appUi.downloadButton->click();
     const bool ended = RunUntil(IsOutcome, 600000, start, changes);
     stopPing.store(true);
@@ -169,6 +212,10 @@ int Download(const QString& url, const QString& path, long long size, int pingIn
 
     std::printf("{\"ok\": true, \"ms\": %.3f, \"peak_before\": %lld, \"peak\": %lld, \"rss\": %lld",
                 changes.back().t, peakBefore, ProcStatusBytes("VmHWM"), ProcStatusBytes("VmRSS"));
+    std::printf(", \"first_write\": %.3f, \"flush_start\": %.3f, \"flush_end\": %.3f, "
+                "\"rename_ms\": %.3f",
+                fileCalls.firstWrite.load(), fileCalls.flushStart.load(), fileCalls.flushEnd.load(),
+                fileCalls.renameMs.load());
     std::printf(", \"changes\": [");
     for (std::size_t i = 0; i < changes.size(); ++i) {
         std::printf("%s[%.3f, %s]", i ? ", " : "", changes[i].t,

@@ -9,7 +9,8 @@
 #include "download/download_worker.h"
 
 PlatformSeam RealPlatformSeam() {
-    return PlatformSeam{&::write, &::fsync, &::renameat2, &::rename, &::link, &PostDownloadDone};
+    return PlatformSeam{&::write, &::sync_file_range, &::fsync, &::renameat2, &::rename,
+                        &::link,  &PostDownloadDone};
 }
 
 PlatformSeam platformSeam = RealPlatformSeam();

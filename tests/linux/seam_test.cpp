@@ -1,9 +1,10 @@
 // Failures a real machine will not produce on demand, through the platform seam: short, silent and
-// failing writes, a failed flush, a file system that refuses the rename without replacement (and
-// hard links), a failed rename, and an outcome nobody takes. Test thread; the seam functions run on
-// the worker.
+// failing writes, a write-out the disk reports as failed while the body arrives, a failed flush, a
+// file system that refuses the rename without replacement (and hard links), a failed rename, and an
+// outcome nobody takes. Test thread; the seam functions run on the worker.
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 
 #include "download/platform_seam.h"
@@ -50,6 +51,23 @@ TEST_F(LinuxSeam, FailedAndSilentWritesFailTheJobWithAnErrorText) {
         EXPECT_EQ(result.outcome->errorText, SystemText(c.expected)) << c.result << " " << c.error;
         EXPECT_EQ(result.outcome->bytesWritten, 0u);
     }
+}
+
+TEST_F(LinuxSeam, AWriteOutThatFailsWhileTheBodyArrivesFailsTheJob) {
+    // The wait for a written-out part of the file is where the disk reports the failure; once it
+    // has, the flush at the end would report nothing.
+    platformSeam.syncFileRange = [](int fd, off_t offset, off_t count, unsigned flags) {
+        if (flags & SYNC_FILE_RANGE_WAIT_AFTER) {
+            errno = EIO;
+            return -1;
+        }
+        return ::sync_file_range(fd, offset, count, flags);
+    };
+    const std::uint64_t size = 40 << 20;
+    const JobResult result = FailLeavingDirectory(BedUrl("/ok/" + std::to_string(size)), directory);
+    ASSERT_TRUE(result.outcome);
+    EXPECT_EQ(result.outcome->errorText, "Input/output error");
+    EXPECT_LT(result.outcome->bytesWritten, size);
 }
 
 TEST_F(LinuxSeam, AFailedFlushFailsTheJob) {
