@@ -17,10 +17,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QAccessible>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
@@ -59,14 +64,16 @@ QString BedUrl(const QString& pathAndMore) {
     return "https://localhost:" + qEnvironmentVariable("QM_HTTPS_PORT") + pathAndMore;
 }
 
-// Offers `answer` each modal widget other than `besides` that shows up from now on, until it takes
-// one (returns true); the returned timer stops looking when deleted.
+// Offers `answer` each menu or modal widget other than `besides` that shows up from now on, until
+// it takes one (returns true); the returned timer stops looking when deleted.
 QList<QPointer<QTimer>> modalWatches;
 QTimer* OnNextModal(std::function<bool(QWidget*)> answer, QWidget* besides = nullptr) {
     auto* timer = new QTimer;
     modalWatches.append(timer);
     QObject::connect(timer, &QTimer::timeout, [timer, answer, besides] {
-        QWidget* modal = QApplication::activeModalWidget();
+        QWidget* modal = QApplication::activePopupWidget() != nullptr
+                             ? QApplication::activePopupWidget()
+                             : QApplication::activeModalWidget();
         if (modal == nullptr || modal == besides || !modal->isVisible()) {
             return;
         }
@@ -165,6 +172,8 @@ std::shared_ptr<Box> ExpectBox(const char* screenshot = nullptr) {
             Screenshot(screenshot, messageBox);
         }
         messageBox->button(QMessageBox::Ok)->click();
+        // As the desktop gives the activation back to the window a box leaves.
+        appUi.window->activateWindow();
         return true;
     });
     return box;
@@ -225,6 +234,7 @@ std::shared_ptr<SaveAs> AnswerSaveAs(const QString& path) {
         nameEdit->setText(path);
         QTest::keyClick(nameEdit, Qt::Key_Return);
         delete replaceWatch;
+        appUi.window->activateWindow();
         return true;
     });
     return seen;
@@ -252,6 +262,79 @@ QByteArray NextLine(QProcess& process) {
 
 QWidget* Focus() {
     return appUi.window->focusWidget();
+}
+
+// The next context menu: the texts of its items, and the one at `choice` chosen with the keyboard.
+std::shared_ptr<QStringList> AnswerMenu(int choice) {
+    auto items = std::make_shared<QStringList>();
+    OnNextModal([items, choice](QWidget* popup) {
+        auto* menu = qobject_cast<QMenu*>(popup);
+        if (menu == nullptr) {
+            return false;
+        }
+        for (const QAction* action : menu->actions()) {
+            *items << action->text();
+        }
+        menu->setActiveAction(menu->actions().value(choice));
+        QTest::keyClick(menu, Qt::Key_Return);
+        return true;
+    });
+    return items;
+}
+
+QStringList SessionMenu() {
+    return russian ? QStringList{"Открыть", "Показать в папке"}
+                   : QStringList{"Open", "Show in folder"};
+}
+
+// What the desktop around the window heard, as the bed's stand-ins recorded it
+// (desktop_standin.py): the calls named `member` from line `from` of the record on, by default
+// from the start of the case.
+qsizetype desktopMark = 0;
+QList<QByteArray> DesktopRecord() {
+    QFile record(qEnvironmentVariable("QM_DESKTOP_LOG"));
+    return record.open(QIODevice::ReadOnly) ? record.readAll().split('\n') : QList<QByteArray>();
+}
+QList<QJsonArray> DesktopCalls(const char* member, qsizetype from = desktopMark) {
+    QList<QJsonArray> calls;
+    for (const QByteArray& line : DesktopRecord().mid(from)) {
+        const QJsonArray call = QJsonDocument::fromJson(line).array();
+        if (call.at(0).toString() == member) {
+            calls << call;
+        }
+    }
+    return calls;
+}
+
+// The dock's launcher entry updates, each as "URI key=type:value...".
+const QString launcherEntry = "application://org.quillmere.Quillmere.desktop";
+QStringList Updates() {
+    QStringList updates;
+    for (const QJsonArray& call : DesktopCalls("Update")) {
+        QString update = call[1].toString();
+        const QJsonObject properties = call[2].toObject();
+        for (auto property = properties.begin(); property != properties.end(); ++property) {
+            update += " " + property.key() + "=" + property.value().toString();
+        }
+        updates << update;
+    }
+    return updates;
+}
+
+// A click on the latest notification's `action`, as the notification daemon reports it. The
+// daemon numbers notifications from 1; one that replaces another keeps its number.
+void ClickNotification(const QString& action) {
+    uint id = 0, issued = 0;
+    for (const QJsonArray& call : DesktopCalls("Notify", 0)) {
+        id = call[2].toInt() != 0 ? uint(call[2].toInt()) : ++issued;
+    }
+    QDBusMessage click = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                                        "/org/freedesktop/Notifications",
+                                                        "org.freedesktop.DBus.Mock", "EmitSignal");
+    click << "org.freedesktop.Notifications"
+          << "ActionInvoked"
+          << "us" << QVariantList{id, action};
+    QCOMPARE(QDBusConnection::sessionBus().call(click).type(), QDBusMessage::ReplyMessage);
 }
 
 } // namespace
@@ -285,6 +368,7 @@ class Journey : public QObject {
     }
 
     void init() {
+        desktopMark = DesktopRecord().size() - 1;
         appGlobals.russianUi = russian;
         appGlobals.busy = false;
         appGlobals.closePending = false;
@@ -401,6 +485,18 @@ class Journey : public QObject {
         QVERIFY(!appUi.cancelButton->isEnabled());
         QVERIFY(appUi.downloadButton->isDefault());
         QCOMPARE(appUi.historyList->count(), 0);
+        // Screen readers name each box by the label above it, and find the status bar.
+        for (const int label : {0, 2, 8}) {
+            const QAccessibleInterface* box =
+                QAccessible::queryAccessibleInterface(controls[label + 1]);
+            QCOMPARE(box->text(QAccessible::Name), Expected(expectedControls[label].textKey));
+            const auto labels = box->relations(QAccessible::Label);
+            QVERIFY2(label == 8 ||
+                         (labels.size() == 1 && labels[0].first->object() == controls[label]),
+                     expectedControls[label].role);
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(appUi.statusLine)->role(),
+                 QAccessible::StatusBar);
         if (!screenshot.isEmpty()) {
             Screenshot(qPrintable(screenshot));
         }
@@ -439,6 +535,10 @@ class Journey : public QObject {
         QVERIFY(WaitIdle(10000));
         CheckBox(*box, "server_returned_http", QMessageBox::Critical, "404.");
         QCOMPARE(Status(), Expected("failed"));
+        // Seen in the window, a failure is nothing urgent for the dock (where a compositor without
+        // a seat activates no window, every outcome is unseen).
+        const QString unseen = QGuiApplication::platformName() == "wayland" ? " urgent=b:1" : "";
+        QTRY_COMPARE(Updates(), QStringList{launcherEntry + " progress-visible=b:0" + unseen});
         QCOMPARE(appUi.targetEdit->text(), Target("report.final.PDF"));
         QCOMPARE(appUi.historyList->count(), 0);
 
@@ -446,6 +546,8 @@ class Journey : public QObject {
         QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
         QVERIFY(WaitIdle(10000));
         QCOMPARE(Status(), Expected("completed"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(appUi.statusLine)->text(QAccessible::Name),
+                 Expected("completed"));
         QCOMPARE(QFileInfo(Target("report.final.PDF")).size(), 2048);
         QCOMPARE(appUi.historyList->count(), 1);
         const QString sep = QString::fromUtf8(expectedEntrySeparator);
@@ -569,6 +671,20 @@ class Journey : public QObject {
         QCOMPARE(Status(), Expected("cancelled"));
         QCOMPARE(appUi.historyList->count(), 0);
         QVERIFY(QDir(directory).isEmpty());
+        // The dock showed the fraction as it grew, and takes it away at the outcome.
+        QTRY_COMPARE(Updates().value(Updates().size() - 1),
+                     launcherEntry + " progress-visible=b:0");
+        const QStringList updates = Updates();
+        const QRegularExpression shown("^" + QRegularExpression::escape(launcherEntry) +
+                                       " progress=d:(0\\.[0-9e-]+) progress-visible=b:1$");
+        double fraction = 0;
+        for (const QString& update : updates.mid(0, updates.size() - 1)) {
+            const QRegularExpressionMatch match = shown.match(update);
+            QVERIFY2(match.hasMatch() && match.captured(1).toDouble() > fraction,
+                     qPrintable(update));
+            fraction = match.captured(1).toDouble();
+        }
+        QVERIFY(fraction > 0);
         // The destination stays for another try.
         QCOMPARE(appUi.targetEdit->text(), Target("paced.bin"));
     }
@@ -608,6 +724,8 @@ class Journey : public QObject {
         QCOMPARE(Status(), Expected("cancelling"));
         QVERIFY(WaitIdle(10000));
         QCOMPARE(Status(), Expected("cancelled"));
+        // Without a total the dock has nothing to show; it hears only the outcome.
+        QTRY_COMPARE(Updates(), QStringList{launcherEntry + " progress-visible=b:0"});
         // Cancel while idle does nothing, and Escape does not close the window.
         OnCancelCommand();
         QTest::keyClick(Focus(), Qt::Key_Escape);
@@ -798,6 +916,162 @@ class Journey : public QObject {
         QVERIFY(WaitIdle(10000));
         CheckBox(*box, "server_returned_http", QMessageBox::Critical, "500.");
         QTRY_COMPARE(Focus(), appUi.downloadButton);
+    }
+
+    // An outcome that arrives while the user works in another window: a notification says so
+    // (after a success with "Show in folder", which shows the file), the dock marks a failure
+    // urgent, and back in the window, by the notification's click or after the error box, both
+    // are withdrawn. No outcome of the cases before, all in an active window, notified anything.
+    void attentionWhileAway() {
+        if (QGuiApplication::platformName() == "wayland") {
+            QSKIP("a compositor without a seat activates no window");
+        }
+        QCOMPARE(DesktopCalls("Notify", 0).size(), 0);
+        QWidget elsewhere;
+        elsewhere.show();
+        const auto goElsewhere = [&elsewhere] {
+            elsewhere.activateWindow();
+            QTRY_VERIFY(!appUi.window->isActiveWindow());
+        };
+        const QStringList notifyStart{"Notify", expectedAppTitle, "org.quillmere.Quillmere"};
+        const auto hints = [](const char* category) {
+            return QJsonObject{{"category", category},
+                               {"desktop-entry", "s:org.quillmere.Quillmere"}};
+        };
+        appUi.urlEdit->setText(BedUrl("/ok/3000"));
+        ChooseTarget(Target("отчёт.bin"));
+        goElsewhere();
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QTRY_COMPARE(DesktopCalls("Notify").size(), 1);
+        QJsonArray notify = DesktopCalls("Notify")[0];
+        QCOMPARE((QStringList{notify[0].toString(), notify[1].toString(), notify[3].toString()}),
+                 notifyStart);
+        QCOMPARE((QStringList{notify[4].toString(), notify[5].toString()}),
+                 (QStringList{Expected("completed"), "отчёт.bin"}));
+        QCOMPARE(notify[6],
+                 (QJsonArray{"default", expectedAppTitle, "show-in-folder", SessionMenu()[1]}));
+        QCOMPARE(notify[7], hints("s:transfer.complete"));
+        ClickNotification("show-in-folder");
+        QTRY_COMPARE(DesktopCalls("ShowItems").size(), 1);
+        QCOMPARE(DesktopCalls("ShowItems")[0][1],
+                 QJsonArray{"file://" + directory + "/%D0%BE%D1%82%D1%87%D1%91%D1%82.bin"});
+        ClickNotification("default");
+        QTRY_VERIFY(window->isActiveWindow());
+        QTRY_COMPARE(DesktopCalls("CloseNotification").size(), 1);
+
+        appUi.urlEdit->setText(BedUrl("/status/404"));
+        ChooseTarget(Target("failed.bin"));
+        goElsewhere();
+        auto box = ExpectBox();
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QVERIFY(WaitIdle(10000));
+        CheckBox(*box, "server_returned_http", QMessageBox::Critical, "404.");
+        QTRY_COMPARE(DesktopCalls("Notify").size(), 2);
+        notify = DesktopCalls("Notify")[1];
+        QCOMPARE((QStringList{notify[4].toString(), notify[5].toString()}),
+                 (QStringList{Expected("failed"), box->text}));
+        QCOMPARE(notify[6], (QJsonArray{"default", expectedAppTitle}));
+        QCOMPARE(notify[7], hints("s:transfer.error"));
+        QTRY_COMPARE(DesktopCalls("CloseNotification").size(), 2);
+        QCOMPARE(Updates().mid(Updates().size() - 2),
+                 (QStringList{launcherEntry + " progress-visible=b:0 urgent=b:1",
+                              launcherEntry + " urgent=b:0"}));
+    }
+
+    // Each line of the list stands for its file: its menu (right-click, Shift+F10) offers Open and
+    // Show in folder, which asks the file manager to show that line's file. A file gone since
+    // gives the system's text in the error box, whether opened (Enter, which is then not
+    // Download) or shown, and its line stays.
+    void sessionFiles() {
+        for (const char* name : {"first.bin", "second.bin"}) {
+            StartWith(BedUrl("/ok/10"), name);
+            QVERIFY(WaitIdle(10000));
+        }
+        QListWidget* list = appUi.historyList;
+        auto menu = AnswerMenu(1);
+        const QPoint line = list->visualItemRect(list->item(0)).center();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, line,
+                                list->viewport()->mapToGlobal(line));
+        QApplication::sendEvent(list->viewport(), &click);
+        QCOMPARE(*menu, SessionMenu());
+        list->setFocus();
+        list->setCurrentRow(1);
+        menu = AnswerMenu(1);
+        QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+        QCOMPARE(*menu, SessionMenu());
+        QTRY_COMPARE(DesktopCalls("ShowItems").size(), 2);
+        QCOMPARE(DesktopCalls("ShowItems")[0][1], QJsonArray{"file://" + Target("first.bin")});
+        QCOMPARE(DesktopCalls("ShowItems")[1][1], QJsonArray{"file://" + Target("second.bin")});
+
+        QVERIFY(QFile::remove(Target("second.bin")));
+        const QString gone =
+            russian ? "Нет такого файла или каталога" : "No such file or directory";
+        for (const bool keyboardOpen : {true, false}) {
+            auto box = ExpectBox();
+            if (keyboardOpen) {
+                QTest::keyClick(list, Qt::Key_Return);
+            } else {
+                menu = AnswerMenu(1);
+                QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+            }
+            QVERIFY(box->shown);
+            QCOMPARE(box->text, gone);
+            QCOMPARE(box->icon, QMessageBox::Critical);
+            QCOMPARE(box->caption, QString::fromUtf8(expectedAppTitle));
+        }
+        QTest::qWait(100);
+        QCOMPARE(DesktopCalls("ShowItems").size(), 2);
+        QCOMPARE(list->count(), 2);
+    }
+
+    // Activating a line, with a double-click or Enter, opens its file with the desktop's default
+    // program for the file's type: here a recorder, the default in the bed's own XDG folders.
+    // Where no file manager answers, Show in folder opens the folder with the same program.
+    void openWithDefaultProgram() {
+        if (QGuiApplication::platformName() == "offscreen") {
+            QSKIP("Qt's offscreen platform opens no files; the X11 and Wayland runs do");
+        }
+        const QString recorder = Target("recorder"), opened = Target("opened.txt");
+        std::ofstream(recorder.toStdString())
+            << "#!/bin/sh\nprintf '%s\\n' \"$@\" >>" << opened.toStdString() << "\n";
+        QCOMPARE(chmod(recorder.toUtf8().constData(), 0755), 0);
+        QVERIFY(QDir().mkpath(Target("applications")));
+        std::ofstream(Target("applications/recorder.desktop").toStdString())
+            << "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" << recorder.toStdString()
+            << " %f\nMimeType=application/octet-stream;inode/directory;\n";
+        std::ofstream(Target("mimeapps.list").toStdString())
+            << "[Default Applications]\napplication/octet-stream=recorder.desktop\n"
+               "inode/directory=recorder.desktop\n";
+        qputenv("XDG_DATA_HOME", directory.toUtf8());
+        qputenv("XDG_CONFIG_HOME", directory.toUtf8());
+        const auto restore = qScopeGuard([] {
+            qunsetenv("XDG_DATA_HOME");
+            qunsetenv("XDG_CONFIG_HOME");
+        });
+        for (const char* name : {"опись 1.bin", "unanswered.bin"}) {
+            StartWith(BedUrl("/ok/10"), name);
+            QVERIFY(WaitIdle(10000));
+        }
+        const auto openedLines = [opened] {
+            QFile record(opened);
+            return record.open(QIODevice::ReadOnly)
+                       ? QString::fromUtf8(record.readAll()).split('\n')
+                       : QStringList();
+        };
+        QListWidget* list = appUi.historyList;
+        // A widget's double-click in Qt Test is the second click only.
+        const QPoint line = list->visualItemRect(list->item(0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, line);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, line);
+        QTRY_COMPARE(openedLines(), (QStringList{Target("опись 1.bin"), ""}));
+        list->setFocus();
+        list->setCurrentRow(1);
+        QTest::keyClick(list, Qt::Key_Return);
+        QTRY_COMPARE(openedLines().size(), 3);
+        auto menu = AnswerMenu(1);
+        QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_COMPARE(openedLines(),
+                     (QStringList{Target("опись 1.bin"), Target("unanswered.bin"), directory, ""}));
     }
 };
 
