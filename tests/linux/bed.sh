@@ -13,7 +13,8 @@
 # (Wayland is Qt's choice then) and the program picks with QT_QPA_PLATFORM. With --session-bus it
 # also has a private session bus with the desktop's services as stand-ins (python3-dbusmock's
 # notification daemon, desktop_standin.py's file manager and listener), whose record of what the
-# program asked of them is the file QM_DESKTOP_LOG.
+# program asked of them is the file QM_DESKTOP_LOG, and a recorder as the default program for
+# every file in the bed's own XDG_DATA_HOME, which adds the paths it opens to that record.
 # Inside, the program sees QM_BED_DIR, QM_HTTPS_PORT, QM_PORT_SELFSIGNED, QM_REQUEST_LOG,
 # QM_NTFS_MOUNT and QM_NTFS_REMOUNT (a command: "$QM_NTFS_REMOUNT windows|xattr" mounts the NTFS
 # volume again with that streams interface), QM_EXFAT_MOUNT (exFAT through FUSE) and
@@ -166,25 +167,31 @@ if [ -n "$wayland" ]; then
 fi
 
 if [ -n "$session_bus" ]; then
-    # The bus writes its address once it accepts clients; the stand-in says "ready" once it and
-    # the notification daemon are on it.
-    dbus-daemon --session --nofork --print-address=3 3>"$bed/bus-address" </dev/null >>"$log" 2>&1 &
-    bus=$!
-    for _ in $(seq 1 200); do
-        if [ -s "$bed/bus-address" ] || ! kill -0 "$bus" 2>/dev/null; then break; fi
-        sleep 0.05
-    done
-    export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$bed/bus-address")
+    # The bus forks once it accepts clients; the stand-in says "ready" once the notification
+    # daemon is on it too.
+    { read -r DBUS_SESSION_BUS_ADDRESS; read -r bus; } < <(dbus-daemon --session --fork \
+        --print-address=1 --print-pid=1 </dev/null 2>>"$log")
+    export DBUS_SESSION_BUS_ADDRESS QM_DESKTOP_LOG=$bed/desktop.log
     /usr/bin/python3 -m dbusmock --template notification_daemon </dev/null >>"$log" 2>&1 &
     notifier=$!
-    export QM_DESKTOP_LOG=$bed/desktop.log
-    /usr/bin/python3 "$here/desktop_standin.py" </dev/null >"$QM_DESKTOP_LOG" 2>>"$log" &
+    : >"$QM_DESKTOP_LOG"
+    /usr/bin/python3 "$here/desktop_standin.py" </dev/null >>"$QM_DESKTOP_LOG" 2>>"$log" &
     standin=$!
     for _ in $(seq 1 200); do
         if grep -q '^ready$' "$QM_DESKTOP_LOG" || ! kill -0 "$standin" 2>/dev/null; then break; fi
         sleep 0.05
     done
     grep -q '^ready$' "$QM_DESKTOP_LOG" || { cat "$log"; echo "bed: no session bus" >&2; exit 1; }
+    # The desktop's default program for every file and folder, in the bed's own XDG data folder,
+    # records each path it is given to open.
+    mkdir -p "$bed/xdg/applications"
+    printf '#!/bin/sh\nprintf "Opened\\t%%s\\n" "$1" >>%s\n' "$QM_DESKTOP_LOG" >"$bed/xdg/recorder"
+    chmod +x "$bed/xdg/recorder"
+    printf '[Desktop Entry]\nType=Application\nName=Recorder\nExec=%s %%f\n' "$bed/xdg/recorder" \
+        >"$bed/xdg/applications/recorder.desktop"
+    printf '[Default Applications]\n%s=recorder.desktop\n%s=recorder.desktop\n' \
+        application/octet-stream inode/directory >"$bed/xdg/applications/mimeapps.list"
+    export XDG_DATA_HOME=$bed/xdg
 fi
 
 # No proxy of the caller's may come between the program and the bed's server, nor the proxy of the

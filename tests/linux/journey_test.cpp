@@ -287,55 +287,26 @@ QStringList SessionMenu() {
                    : QStringList{"Open", "Show in folder"};
 }
 
-// What the desktop around the window heard, as the bed's stand-ins recorded it
-// (desktop_standin.py): the calls named `member` from line `from` of the record on, by default
-// from the start of the case.
+// What the desktop around the window heard since the case began, as the bed's stand-ins recorded
+// it (desktop_standin.py): every line, or the calls of `member`, each with its arguments after
+// tabs.
 qsizetype desktopMark = 0;
-QList<QByteArray> DesktopRecord() {
+QStringList DesktopRecord() {
     QFile record(qEnvironmentVariable("QM_DESKTOP_LOG"));
-    return record.open(QIODevice::ReadOnly) ? record.readAll().split('\n') : QList<QByteArray>();
+    return record.open(QIODevice::ReadOnly)
+               ? QString::fromUtf8(record.readAll()).split('\n').mid(desktopMark)
+               : QStringList();
 }
-QList<QJsonArray> DesktopCalls(const char* member, qsizetype from = desktopMark) {
-    QList<QJsonArray> calls;
-    for (const QByteArray& line : DesktopRecord().mid(from)) {
-        const QJsonArray call = QJsonDocument::fromJson(line).array();
-        if (call.at(0).toString() == member) {
-            calls << call;
-        }
-    }
-    return calls;
+QStringList Desktop(const QString& member) {
+    return DesktopRecord().filter(QRegularExpression("^" + member + "\t"));
 }
-
-// The dock's launcher entry updates, each as "URI key=type:value...".
-const QString launcherEntry = "application://org.quillmere.Quillmere.desktop";
-QStringList Updates() {
-    QStringList updates;
-    for (const QJsonArray& call : DesktopCalls("Update")) {
-        QString update = call[1].toString();
-        const QJsonObject properties = call[2].toObject();
-        for (auto property = properties.begin(); property != properties.end(); ++property) {
-            update += " " + property.key() + "=" + property.value().toString();
-        }
-        updates << update;
-    }
-    return updates;
+QString Call(const QStringList& fields) {
+    return fields.join('\t');
 }
-
-// A click on the latest notification's `action`, as the notification daemon reports it. The
-// daemon numbers notifications from 1; one that replaces another keeps its number.
-void ClickNotification(const QString& action) {
-    uint id = 0, issued = 0;
-    for (const QJsonArray& call : DesktopCalls("Notify", 0)) {
-        id = call[2].toInt() != 0 ? uint(call[2].toInt()) : ++issued;
-    }
-    QDBusMessage click = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
-                                                        "/org/freedesktop/Notifications",
-                                                        "org.freedesktop.DBus.Mock", "EmitSignal");
-    click << "org.freedesktop.Notifications"
-          << "ActionInvoked"
-          << "us" << QVariantList{id, action};
-    QCOMPARE(QDBusConnection::sessionBus().call(click).type(), QDBusMessage::ReplyMessage);
+QString Update(const QString& properties) {
+    return Call({"Update", "application://org.quillmere.Quillmere.desktop", properties});
 }
+const QString hidden = "progress-visible=b:0";
 
 } // namespace
 
@@ -368,7 +339,7 @@ class Journey : public QObject {
     }
 
     void init() {
-        desktopMark = DesktopRecord().size() - 1;
+        desktopMark += DesktopRecord().size() - 1;
         appGlobals.russianUi = russian;
         appGlobals.busy = false;
         appGlobals.closePending = false;
@@ -537,8 +508,9 @@ class Journey : public QObject {
         QCOMPARE(Status(), Expected("failed"));
         // Seen in the window, a failure is nothing urgent for the dock (where a compositor without
         // a seat activates no window, every outcome is unseen).
-        const QString unseen = QGuiApplication::platformName() == "wayland" ? " urgent=b:1" : "";
-        QTRY_COMPARE(Updates(), QStringList{launcherEntry + " progress-visible=b:0" + unseen});
+        const bool wayland = QGuiApplication::platformName() == "wayland";
+        QTRY_COMPARE(Desktop("Update"),
+                     QStringList{Update(hidden + (wayland ? " urgent=b:1" : ""))});
         QCOMPARE(appUi.targetEdit->text(), Target("report.final.PDF"));
         QCOMPARE(appUi.historyList->count(), 0);
 
@@ -672,17 +644,15 @@ class Journey : public QObject {
         QCOMPARE(appUi.historyList->count(), 0);
         QVERIFY(QDir(directory).isEmpty());
         // The dock showed the fraction as it grew, and takes it away at the outcome.
-        QTRY_COMPARE(Updates().value(Updates().size() - 1),
-                     launcherEntry + " progress-visible=b:0");
-        const QStringList updates = Updates();
-        const QRegularExpression shown("^" + QRegularExpression::escape(launcherEntry) +
-                                       " progress=d:(0\\.[0-9e-]+) progress-visible=b:1$");
+        QTRY_COMPARE(Desktop("Update").value(Desktop("Update").size() - 1), Update(hidden));
+        QStringList updates = Desktop("Update");
+        updates.removeLast();
         double fraction = 0;
-        for (const QString& update : updates.mid(0, updates.size() - 1)) {
-            const QRegularExpressionMatch match = shown.match(update);
-            QVERIFY2(match.hasMatch() && match.captured(1).toDouble() > fraction,
-                     qPrintable(update));
-            fraction = match.captured(1).toDouble();
+        for (const QString& update : updates) {
+            const QString value = update.section("d:", 1).section(' ', 0, 0);
+            QCOMPARE(update, Update("progress=d:" + value + " progress-visible=b:1"));
+            QVERIFY2(value.toDouble() > fraction && value.toDouble() < 1, qPrintable(value));
+            fraction = value.toDouble();
         }
         QVERIFY(fraction > 0);
         // The destination stays for another try.
@@ -725,7 +695,7 @@ class Journey : public QObject {
         QVERIFY(WaitIdle(10000));
         QCOMPARE(Status(), Expected("cancelled"));
         // Without a total the dock has nothing to show; it hears only the outcome.
-        QTRY_COMPARE(Updates(), QStringList{launcherEntry + " progress-visible=b:0"});
+        QTRY_COMPARE(Desktop("Update"), QStringList{Update(hidden)});
         // Cancel while idle does nothing, and Escape does not close the window.
         OnCancelCommand();
         QTest::keyClick(Focus(), Qt::Key_Escape);
@@ -926,38 +896,48 @@ class Journey : public QObject {
         if (QGuiApplication::platformName() == "wayland") {
             QSKIP("a compositor without a seat activates no window");
         }
-        QCOMPARE(DesktopCalls("Notify", 0).size(), 0);
+        desktopMark = 0;
+        QCOMPARE(Desktop("Notify"), QStringList());
         QWidget elsewhere;
         elsewhere.show();
         const auto goElsewhere = [&elsewhere] {
             elsewhere.activateWindow();
             QTRY_VERIFY(!appUi.window->isActiveWindow());
         };
-        const QStringList notifyStart{"Notify", expectedAppTitle, "org.quillmere.Quillmere"};
-        const auto hints = [](const char* category) {
-            return QJsonObject{{"category", category},
-                               {"desktop-entry", "s:org.quillmere.Quillmere"}};
+        // The notification daemon numbers its notifications from 1.
+        const auto click = [](uint id, const QString& action) {
+            QDBusMessage click = QDBusMessage::createMethodCall(
+                "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                "org.freedesktop.DBus.Mock", "EmitSignal");
+            click << "org.freedesktop.Notifications"
+                  << "ActionInvoked"
+                  << "us" << QVariantList{id, action};
+            QCOMPARE(QDBusConnection::sessionBus().call(click).type(), QDBusMessage::ReplyMessage);
+        };
+        const auto notified = [](const char* status, const QString& body, const QString& actions,
+                                 const char* category) {
+            return Call({"Notify", "Quillmere", "0", "org.quillmere.Quillmere", Expected(status),
+                         body, actions,
+                         QString("category=s:transfer.") + category +
+                             " desktop-entry=s:org.quillmere.Quillmere",
+                         "-1"});
         };
         appUi.urlEdit->setText(BedUrl("/ok/3000"));
         ChooseTarget(Target("отчёт.bin"));
         goElsewhere();
         QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
-        QTRY_COMPARE(DesktopCalls("Notify").size(), 1);
-        QJsonArray notify = DesktopCalls("Notify")[0];
-        QCOMPARE((QStringList{notify[0].toString(), notify[1].toString(), notify[3].toString()}),
-                 notifyStart);
-        QCOMPARE((QStringList{notify[4].toString(), notify[5].toString()}),
-                 (QStringList{Expected("completed"), "отчёт.bin"}));
-        QCOMPARE(notify[6],
-                 (QJsonArray{"default", expectedAppTitle, "show-in-folder", SessionMenu()[1]}));
-        QCOMPARE(notify[7], hints("s:transfer.complete"));
-        ClickNotification("show-in-folder");
-        QTRY_COMPARE(DesktopCalls("ShowItems").size(), 1);
-        QCOMPARE(DesktopCalls("ShowItems")[0][1],
-                 QJsonArray{"file://" + directory + "/%D0%BE%D1%82%D1%87%D1%91%D1%82.bin"});
-        ClickNotification("default");
-        QTRY_VERIFY(window->isActiveWindow());
-        QTRY_COMPARE(DesktopCalls("CloseNotification").size(), 1);
+        QTRY_COMPARE(Desktop("Notify"),
+                     QStringList{notified("completed", "отчёт.bin",
+                                          "default|Quillmere|show-in-folder|" + SessionMenu()[1],
+                                          "complete")});
+        click(1, "show-in-folder");
+        QTRY_COMPARE(
+            Desktop("ShowItems"),
+            QStringList{Call(
+                {"ShowItems", "file://" + directory + "/%D0%BE%D1%82%D1%87%D1%91%D1%82.bin", ""})});
+        click(1, "default");
+        QTRY_COMPARE(Desktop("CloseNotification"), QStringList{Call({"CloseNotification", "1"})});
+        QVERIFY(window->isActiveWindow());
 
         appUi.urlEdit->setText(BedUrl("/status/404"));
         ChooseTarget(Target("failed.bin"));
@@ -966,16 +946,12 @@ class Journey : public QObject {
         QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
         QVERIFY(WaitIdle(10000));
         CheckBox(*box, "server_returned_http", QMessageBox::Critical, "404.");
-        QTRY_COMPARE(DesktopCalls("Notify").size(), 2);
-        notify = DesktopCalls("Notify")[1];
-        QCOMPARE((QStringList{notify[4].toString(), notify[5].toString()}),
-                 (QStringList{Expected("failed"), box->text}));
-        QCOMPARE(notify[6], (QJsonArray{"default", expectedAppTitle}));
-        QCOMPARE(notify[7], hints("s:transfer.error"));
-        QTRY_COMPARE(DesktopCalls("CloseNotification").size(), 2);
-        QCOMPARE(Updates().mid(Updates().size() - 2),
-                 (QStringList{launcherEntry + " progress-visible=b:0 urgent=b:1",
-                              launcherEntry + " urgent=b:0"}));
+        QTRY_COMPARE(Desktop("Notify").value(1),
+                     notified("failed", box->text, "default|Quillmere", "error"));
+        // The box's OK gives the window the activation back.
+        QTRY_COMPARE(Desktop("CloseNotification").value(1), Call({"CloseNotification", "2"}));
+        QTRY_COMPARE(Desktop("Update").mid(Desktop("Update").size() - 2),
+                     (QStringList{Update(hidden + " urgent=b:1"), Update("urgent=b:0")}));
     }
 
     // Each line of the list stands for its file: its menu (right-click, Shift+F10) offers Open and
@@ -999,79 +975,53 @@ class Journey : public QObject {
         menu = AnswerMenu(1);
         QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
         QCOMPARE(*menu, SessionMenu());
-        QTRY_COMPARE(DesktopCalls("ShowItems").size(), 2);
-        QCOMPARE(DesktopCalls("ShowItems")[0][1], QJsonArray{"file://" + Target("first.bin")});
-        QCOMPARE(DesktopCalls("ShowItems")[1][1], QJsonArray{"file://" + Target("second.bin")});
+        const QString shown = Call({"ShowItems", "file://" + directory + "/%1", ""});
+        QTRY_COMPARE(Desktop("ShowItems"),
+                     (QStringList{shown.arg("first.bin"), shown.arg("second.bin")}));
 
         QVERIFY(QFile::remove(Target("second.bin")));
-        const QString gone =
-            russian ? "Нет такого файла или каталога" : "No such file or directory";
-        for (const bool keyboardOpen : {true, false}) {
+        for (const bool open : {true, false}) {
             auto box = ExpectBox();
-            if (keyboardOpen) {
-                QTest::keyClick(list, Qt::Key_Return);
-            } else {
+            if (!open) {
                 menu = AnswerMenu(1);
-                QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
             }
+            QTest::keyClick(list, open ? Qt::Key_Return : Qt::Key_F10,
+                            open ? Qt::NoModifier : Qt::ShiftModifier);
             QVERIFY(box->shown);
-            QCOMPARE(box->text, gone);
+            QCOMPARE(box->text,
+                     russian ? "Нет такого файла или каталога" : "No such file or directory");
             QCOMPARE(box->icon, QMessageBox::Critical);
-            QCOMPARE(box->caption, QString::fromUtf8(expectedAppTitle));
         }
-        QTest::qWait(100);
-        QCOMPARE(DesktopCalls("ShowItems").size(), 2);
+        QCOMPARE(Desktop("ShowItems").size(), 2);
         QCOMPARE(list->count(), 2);
     }
 
     // Activating a line, with a double-click or Enter, opens its file with the desktop's default
-    // program for the file's type: here a recorder, the default in the bed's own XDG folders.
-    // Where no file manager answers, Show in folder opens the folder with the same program.
+    // program for the file's type: the bed's recorder. Where no file manager answers, Show in
+    // folder opens the folder with the same program.
     void openWithDefaultProgram() {
         if (QGuiApplication::platformName() == "offscreen") {
             QSKIP("Qt's offscreen platform opens no files; the X11 and Wayland runs do");
         }
-        const QString recorder = Target("recorder"), opened = Target("opened.txt");
-        std::ofstream(recorder.toStdString())
-            << "#!/bin/sh\nprintf '%s\\n' \"$@\" >>" << opened.toStdString() << "\n";
-        QCOMPARE(chmod(recorder.toUtf8().constData(), 0755), 0);
-        QVERIFY(QDir().mkpath(Target("applications")));
-        std::ofstream(Target("applications/recorder.desktop").toStdString())
-            << "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" << recorder.toStdString()
-            << " %f\nMimeType=application/octet-stream;inode/directory;\n";
-        std::ofstream(Target("mimeapps.list").toStdString())
-            << "[Default Applications]\napplication/octet-stream=recorder.desktop\n"
-               "inode/directory=recorder.desktop\n";
-        qputenv("XDG_DATA_HOME", directory.toUtf8());
-        qputenv("XDG_CONFIG_HOME", directory.toUtf8());
-        const auto restore = qScopeGuard([] {
-            qunsetenv("XDG_DATA_HOME");
-            qunsetenv("XDG_CONFIG_HOME");
-        });
         for (const char* name : {"опись 1.bin", "unanswered.bin"}) {
             StartWith(BedUrl("/ok/10"), name);
             QVERIFY(WaitIdle(10000));
         }
-        const auto openedLines = [opened] {
-            QFile record(opened);
-            return record.open(QIODevice::ReadOnly)
-                       ? QString::fromUtf8(record.readAll()).split('\n')
-                       : QStringList();
-        };
         QListWidget* list = appUi.historyList;
         // A widget's double-click in Qt Test is the second click only.
         const QPoint line = list->visualItemRect(list->item(0)).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, line);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, line);
-        QTRY_COMPARE(openedLines(), (QStringList{Target("опись 1.bin"), ""}));
-        list->setFocus();
+        const QString opened = Call({"Opened", "%1"});
+        QTRY_COMPARE(Desktop("Opened"), QStringList{opened.arg(Target("опись 1.bin"))});
         list->setCurrentRow(1);
         QTest::keyClick(list, Qt::Key_Return);
-        QTRY_COMPARE(openedLines().size(), 3);
-        auto menu = AnswerMenu(1);
+        QTRY_COMPARE(Desktop("Opened").size(), 2);
+        AnswerMenu(1);
         QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
-        QTRY_COMPARE(openedLines(),
-                     (QStringList{Target("опись 1.bin"), Target("unanswered.bin"), directory, ""}));
+        QTRY_COMPARE(Desktop("Opened"),
+                     (QStringList{opened.arg(Target("опись 1.bin")),
+                                  opened.arg(Target("unanswered.bin")), opened.arg(directory)}));
     }
 };
 
