@@ -94,6 +94,8 @@ TEXTS = {
     "bucket_under_1": ("under 1 MiB", "меньше 1 МиБ"),
     "bucket_1_to_100": ("1\u2013100 MiB", "1\u2013100 МиБ"),
     "bucket_100_up": ("100 MiB and over", "100 МиБ и больше"),
+    "open_file": ("Open", "Открыть"),
+    "show_in_folder": ("Show in folder", "Показать в папке"),
 }
 
 APP_TITLE = "Quillmere"

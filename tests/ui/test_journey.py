@@ -8,8 +8,10 @@ Besides what the driver samples the way a user looks at the window, each test re
 list line and enabled state the program sets on its controls (the driver's "record"), so that
 short-lived states are checked too. Screenshots land in the build tree (QM_UI_OUT)."""
 
+import json
 import os
 import statistics
+import subprocess
 import sys
 import time
 import unittest
@@ -49,11 +51,76 @@ def request_count():
         return 0
 
 
+ERROR_FILE_NOT_FOUND = 2
+
+
+def real_locales():
+    """A folder for LOCPATH that holds the test's locale, made once."""
+    folder = os.path.join(qmui.OUT_DIR, "locale")
+    if not os.path.isdir(os.path.join(folder, qmui.LANG)):
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["localedef", "-i", qmui.LANG.split(".")[0], "-f", "UTF-8",
+                        os.path.join(folder, qmui.LANG)], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    return folder
+
+
+def system_text(code):
+    """The system's text for the code, in the language and locale the program runs in."""
+    env = dict(qmui.wine_env(qmui.LANG), LOCPATH=real_locales())
+    done = subprocess.run(["wine", os.environ["QM_PROBE"], "message", str(code)],
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, timeout=60,
+                          check=True)
+    return json.loads(done.stdout.decode("ascii").strip().splitlines()[-1])["text"]
+
+
+class OpenedFiles:
+    """A file type, .qmopen, registered in the bed's prefix only (Wine reads HKLM's classes, not
+    HKCU's), whose Open is qmopened.exe logging each path it is given."""
+
+    KEYS = (r"HKLM\Software\Classes\.qmopen", r"HKLM\Software\Classes\Quillmere.TestOpened")
+
+    def __enter__(self):
+        self.log = os.path.join(qmui.OUT_DIR, "opened.log")
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        self.lines = []
+        windows = lambda path: "Z:" + os.path.abspath(path).replace("/", "\\")  # noqa: E731
+        command = '"%s" "%s" "%%1"' % (windows(os.environ["QM_OPENED"]), windows(self.log))
+        reg("add", self.KEYS[0], "/ve", "/d", "Quillmere.TestOpened", "/f")
+        reg("add", self.KEYS[1] + r"\shell\open\command", "/ve", "/d", command, "/f")
+        return self
+
+    def __exit__(self, *failure):
+        for key in self.KEYS:
+            reg("delete", key, "/f")
+
+    def next(self, timeout=20):
+        """The next path the file type's program was started with."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if os.path.exists(self.log):
+                with open(self.log, encoding="utf-8") as log:
+                    seen = log.read().splitlines()
+                if len(seen) > len(self.lines):
+                    self.lines.append(seen[len(self.lines)])
+                    return self.lines[-1]
+            time.sleep(0.1)
+        raise AssertionError("the file type's program was not started")
+
+
+def reg(*words):
+    subprocess.run(["wine", "reg"] + list(words), check=True, env=qmui.wine_env("C.UTF-8"),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 class Journey(unittest.TestCase):
     """Each test gets a fresh run of the program with the recorder on."""
 
+    app_env = None  # what a class adds to the program's environment
+
     def setUp(self):
-        self.app = qmui.App(driver)
+        self.app = qmui.App(driver, env=self.app_env)
         view = driver.inspect()
         self.role = {}
         roles = ["link label", "url", "target label", "target", "browse", "download", "cancel",
@@ -543,7 +610,15 @@ class CloseWhileBusy(Journey):
 
 class SessionList(Journey):
     """[download engine] Several downloads in one run: successes listed in completion order,
-    failures and cancellations add nothing, and each download's progress starts afresh."""
+    failures and cancellations add nothing, and each download's progress starts afresh. Each
+    line stands for its file.
+
+    The bed's machine has no en_US or ru_RU locale, and without one Wine cannot give a file a
+    Cyrillic name; the program runs here with the locale made from the system's sources."""
+
+    def setUp(self):
+        self.app_env = {"LOCPATH": real_locales()}
+        super().setUp()
 
     def download(self, path, file_name):
         self.remove(file_name)
@@ -569,6 +644,56 @@ class SessionList(Journey):
         lines.append(E.list_line(self.name("README"), E.NO_EXTENSION, 0, LANG))
         self.assertEqual(driver.lines(), lines)
         qmui.screenshot(driver, "session-list-%s" % LANG)
+        self.check_the_files_behind_the_lines(lines)
+
+    def check_the_files_behind_the_lines(self, lines):
+        """Each line opens its file, by double-click, Enter and its menu, or shows it in its
+        folder; a file removed since gives the system's text and keeps its line."""
+        plain, cyrillic = self.name("report.qmopen"), self.name("Отчёт.qmopen")
+        with OpenedFiles() as opened:
+            for file_name in (plain, cyrillic):
+                self.download("/ok/700", file_name)
+                self.assertEqual(self.wait_outcome(), T("completed"))
+                lines.append(E.list_line(file_name, ".qmopen", 700, LANG))
+            line = driver("list-line", 3)
+            driver("mouse", "double-click", line["x"], line["y"])
+            self.assertEqual(opened.next(), qmui.ntfs_path(plain))
+            # The double-click selected the line and gave it the keyboard: Enter is the line's,
+            # not Download's (which would ask for a destination).
+            driver("key", "enter")
+            self.assertEqual(opened.next(), qmui.ntfs_path(plain))
+            driver.no_msgbox(300)
+            line = driver("list-line", 4)
+            driver("mouse", "right-click", line["x"], line["y"])
+            menu = driver("menu")
+            self.assertEqual([(i["text"], i["default"]) for i in menu["items"]],
+                             [(T("open_file"), True), (T("show_in_folder"), False)])
+            self.assertEqual((menu["rect"]["x"], menu["rect"]["y"]), (line["x"], line["y"]))
+            self.assertEqual(driver("list-line", 4)["selected"], 4, "the menu's line is selected")
+            item = menu["items"][0]["screen"]
+            driver("mouse", "click", item["x"] + 10, item["y"] + item["height"] // 2)
+            self.assertEqual(opened.next(), qmui.ntfs_path(cyrillic))
+            # From the keyboard the menu opens below the selected line.
+            for keys in (["shift-f10"], ["apps"]):
+                driver("key", *keys)
+                menu = driver("menu")
+                self.assertEqual((menu["rect"]["x"], menu["rect"]["y"]),
+                                 (line["left"], line["top"] + line["height"]))
+                driver("key", "escape")
+                driver("menu", "--none", 300)
+            driver("key", "apps", "down", "down", "enter")
+            shown = driver("file-manager")
+            self.assertEqual(shown["selected"], [cyrillic])
+            self.assertIn(qmui.NTFS_DRIVE, shown["title"])
+            os.remove(qmui.ntfs_linux_path(self.name("one.txt")))
+            line = driver("list-line", 0)
+            for position in range(2):
+                driver("mouse", "right-click", line["x"], line["y"])
+                item = driver("menu")["items"][position]["screen"]
+                driver("mouse", "click", item["x"] + 10, item["y"] + item["height"] // 2)
+                self.assert_error_box(system_text(ERROR_FILE_NOT_FOUND))
+            self.assertEqual(driver.lines(), lines, "the line stays")
+            self.assertEqual(opened.lines, [qmui.ntfs_path(plain)] * 2 + [qmui.ntfs_path(cyrillic)])
 
     def test_each_download_starts_from_zero(self):
         # A download with a total, then one without in the same run: the second shows neither

@@ -18,8 +18,12 @@ add_library(qmhook SHARED ${QM_UI_DIR}/driver/qmhook.cpp)
 set_target_properties(qmhook PROPERTIES PREFIX "" OUTPUT_NAME qmhook)
 target_link_libraries(qmhook PRIVATE user32 gdi32)
 
+# The program a test file type opens with (see test_journey.py).
+add_executable(qmopened WIN32 ${QM_UI_DIR}/driver/qmopened.cpp)
+target_link_options(qmopened PRIVATE -municode)
+
 # The driver loads the hook from its own folder.
-set_target_properties(qmdriver qmhook PROPERTIES
+set_target_properties(qmdriver qmhook qmopened PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${QM_UI_DRIVER_DIR}
     LIBRARY_OUTPUT_DIRECTORY ${QM_UI_DRIVER_DIR})
 
@@ -37,6 +41,7 @@ function(quillmere_ui_test name script)
         COMMAND env
             QM_APP=$<TARGET_FILE:quillmere>
             QM_DRIVER=$<TARGET_FILE:qmdriver>
+            QM_OPENED=$<TARGET_FILE:qmopened>
             QM_PROBE=$<$<TARGET_EXISTS:qmprobe>:$<TARGET_FILE:qmprobe>>
             QM_UI_OUT=${QM_UI_OUT_DIR}
             QM_UI_LANG=${QUT_LANG}

@@ -79,6 +79,7 @@ void OnCreate(HWND window) {
     appGlobals.historyList =
         CreateChild(L"LISTBOX", L"", WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, 20, 248, 650,
                     150, 0, WS_EX_CLIENTEDGE);
+    WatchSessionList();
     // The first activation gives the keyboard to the link box, where a user pastes first.
     appGlobals.focusWhenLeft = appGlobals.urlEdit;
 

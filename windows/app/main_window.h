@@ -37,6 +37,12 @@ bool OnSetFocus(HWND previous);
 // The UI thread's COM apartment, entered on first use (com_apartment.cpp); false if it cannot be.
 bool EnsureComApartment();
 
+// The session list's files (session_files.cpp): the list box's own handling of Open and its menu,
+// and the committed path of the line LB_ADDSTRING just added (its result, so a refused line keeps
+// no path).
+void WatchSessionList();
+void RememberSessionFile(LRESULT line, const std::wstring& path);
+
 // Progress and completion (progress.cpp).
 void OnProgressTimer();
 void OnDownloadDone(LPARAM lParam, bool showErrorBox);

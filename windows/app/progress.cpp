@@ -28,8 +28,9 @@ void OnDownloadDone(LPARAM lParam, bool showErrorBox) {
 
     if (outcome->succeeded) {
         std::wstring line = FormatSessionListLine(outcome->targetPath, outcome->bytesWritten);
-        SendMessageW(appGlobals.historyList, LB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(line.c_str()));
+        LRESULT added = SendMessageW(appGlobals.historyList, LB_ADDSTRING, 0,
+                                     reinterpret_cast<LPARAM>(line.c_str()));
+        RememberSessionFile(added, outcome->targetPath);
         SetWindowTextW(appGlobals.statusLine, Text(TextDownloadCompleted));
         appGlobals.targetPath.clear();
         appGlobals.replaceExisting = false;

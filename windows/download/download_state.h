@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "text/texts.h"
 
@@ -32,6 +33,11 @@ struct AppGlobals {
     bool replaceExisting; // the chosen destination existed and Save As confirmed replacing it
     HWND focusAfterBusy;  // where the keyboard goes back to when a download ends
     HWND focusWhenLeft;   // the control that had the keyboard when the window was last left
+
+    // The session list's files: the committed path of each line, in the list's order, and the
+    // list box's own window procedure, to which the program's passes what it leaves alone.
+    std::vector<std::wstring> sessionFiles;
+    WNDPROC historyListProc;
 
     // Written with exchanges (sequentially consistent), read with plain atomic loads.
     std::atomic<bool> cancelRequested;

@@ -29,6 +29,8 @@ enum HookQueryKind : std::uint32_t {
     // From now on, log the program's calls of ShutdownBlockReasonCreate and ...Destroy in the
     // recorder (their imports are redirected through the hook). Answers whether that worked.
     HookQueryWatchReason = 5,
+    // The items of the popup menu whose window (class #32768) is the target.
+    HookQueryMenu = 6,
 };
 
 // Standard icons the icon query can recognise (the values of IDI_*).
@@ -51,6 +53,14 @@ struct HookFont {
 };
 
 inline constexpr std::uint32_t kHookMaxWindows = 64;
+
+struct HookMenuItem {
+    std::int32_t isDefault; // drawn in bold: what a double-click does
+    RECT screen;            // where the item is drawn, in screen coordinates
+    wchar_t text[64];
+};
+
+inline constexpr std::uint32_t kHookMaxMenuItems = 8;
 
 // The recorder: while it runs, every change the program makes to its main window's controls is
 // logged as it is sent (WM_SETTEXT, LB_ADDSTRING, WM_ENABLE, and the main window's WM_DESTROY),
@@ -90,6 +100,8 @@ struct HookShare {
     std::uint64_t icon;
     std::int32_t iconKind;
     std::int32_t reasonWatched; // HookQueryWatchReason: both imports are redirected
+    std::uint32_t menuCount;    // HookQueryMenu
+    HookMenuItem menuItems[kHookMaxMenuItems];
     // The recorder, written by the hook on the program's UI thread; recordCount is published
     // after the event it counts has been written.
     std::uint64_t recordMain; // the main window whose children are watched; 0: off

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
 #include <objidl.h>
 #include <shlobj.h>
 
@@ -534,6 +535,7 @@ std::vector<std::pair<WORD, bool>> KeyStrokes(std::wstring_view name) {
         {L"tab", VK_TAB},   {L"enter", VK_RETURN}, {L"space", VK_SPACE}, {L"escape", VK_ESCAPE},
         {L"left", VK_LEFT}, {L"right", VK_RIGHT},  {L"up", VK_UP},       {L"down", VK_DOWN},
         {L"f4", VK_F4},     {L"home", VK_HOME},    {L"end", VK_END},     {L"a", 'A'},
+        {L"f10", VK_F10},   {L"apps", VK_APPS},
     };
     std::vector<WORD> modifiers;
     std::wstring_view rest = name;
@@ -787,7 +789,7 @@ std::string CmdMouseClick(const Args& args) {
 }
 
 // Real mouse input at screen points: mouse click X Y | mouse double-click X Y |
-// mouse drag X1 Y1 X2 Y2. Reports the main window afterwards.
+// mouse drag X1 Y1 X2 Y2 | mouse right-click X Y. Reports the main window afterwards.
 std::string CmdMouse(const Args& args) {
     HWND main = RequireMain();
     const std::wstring& action = Need(args, 0, "click|double-click|drag");
@@ -796,7 +798,10 @@ std::string CmdMouse(const Args& args) {
     if (!foreground || ProcessOf(foreground) != ProcessOf(main))
         SetForegroundWindow(main);
     MouseTo(x1, y1, 0);
-    if (action == L"click" || action == L"double-click") {
+    if (action == L"right-click") {
+        MouseTo(x1, y1, MOUSEEVENTF_RIGHTDOWN);
+        MouseTo(x1, y1, MOUSEEVENTF_RIGHTUP);
+    } else if (action == L"click" || action == L"double-click") {
         for (int i = action == L"click" ? 1 : 2; i > 0; --i) {
             MouseTo(x1, y1, MOUSEEVENTF_LEFTDOWN);
             MouseTo(x1, y1, MOUSEEVENTF_LEFTUP);
@@ -1363,6 +1368,132 @@ std::string CmdShortcut(const Args& args) {
     return json::Object().Add("link", json::String(link)).Text();
 }
 
+LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kCrossProcessTimeoutMs,
+                        &answer);
+    return static_cast<LRESULT>(answer);
+}
+
+// list-line N: where line N of the session list is on the screen (its top left, its height, its
+// middle to click) and which line is selected.
+std::string CmdListLine(const Args& args) {
+    HWND list = Control(RequireMain(), L"list");
+    int height = static_cast<int>(Ask(list, LB_GETITEMHEIGHT));
+    RECT client{};
+    GetClientRect(list, &client);
+    POINT top{0, (std::stoi(Need(args, 0, "line")) - static_cast<int>(Ask(list, LB_GETTOPINDEX))) *
+                     height};
+    ClientToScreen(list, &top);
+    return json::Object()
+        .Add("left", json::Number(top.x))
+        .Add("top", json::Number(top.y))
+        .Add("height", json::Number(height))
+        .Add("x", json::Number(top.x + client.right / 2))
+        .Add("y", json::Number(top.y + height / 2))
+        .Add("selected", json::Number(static_cast<int>(Ask(list, LB_GETCURSEL))))
+        .Text();
+}
+
+// The first visible top-level window of a class, of one process (0: any) or none.
+HWND FindTopLevel(const wchar_t* className, DWORD process) {
+    HWND found = nullptr;
+    while ((found = FindWindowExW(nullptr, found, className, nullptr)))
+        if (IsWindowVisible(found) && (!process || ProcessOf(found) == process))
+            return found;
+    return nullptr;
+}
+
+// menu | menu --none MS: the popup menu the program shows, with each item's text, whether it is
+// the default (bold) one and its place on the screen; or that none shows within MS.
+std::string CmdMenu(const Args& args) {
+    DWORD process = ProcessOf(RequireMain());
+    bool none = args.size() == 2 && args[0] == L"--none";
+    HWND menu = nullptr;
+    WaitFor(none ? std::stoi(args[1]) : kDefaultWaitMs,
+            [&] { return (menu = FindTopLevel(L"#32768", process)) != nullptr; });
+    if (none && menu)
+        Fail("a menu opened");
+    if (none)
+        return json::Object().Text();
+    if (!menu)
+        TimedOut("no menu appeared");
+    const HookShare& share = AskHook(menu, HookQueryMenu);
+    json::Array items;
+    for (std::uint32_t i = 0; i < share.menuCount; ++i)
+        items.Add(json::Object()
+                      .Add("text", json::String(share.menuItems[i].text))
+                      .Add("default", json::Bool(share.menuItems[i].isDefault != 0))
+                      .Add("screen", RectJson(share.menuItems[i].screen))
+                      .Text());
+    RECT rect{};
+    GetWindowRect(menu, &rect);
+    return json::Object().Add("rect", RectJson(rect)).Add("items", items.Text()).Text();
+}
+
+// The texts of the selected items of another process's list view, read through memory lent in
+// that process: the list view's messages carry pointers, which are not carried across.
+std::vector<std::wstring> SelectedListViewItems(HWND view) {
+    std::vector<std::wstring> selected;
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                                 ProcessOf(view));
+    constexpr int kUnits = 512;
+    auto* remote = static_cast<BYTE*>(
+        process ? VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE) : nullptr);
+    for (int i = -1;
+         remote && (i = static_cast<int>(Ask(view, LVM_GETNEXTITEM, i, LVNI_SELECTED))) >= 0;) {
+        LVITEMW item{};
+        item.cchTextMax = kUnits;
+        item.pszText = reinterpret_cast<LPWSTR>(remote + 1024);
+        WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+        std::wstring text(kUnits, L'\0');
+        text.resize(
+            static_cast<size_t>(Ask(view, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote))));
+        ReadProcessMemory(process, remote + 1024, text.data(), text.size() * 2, nullptr);
+        selected.push_back(text);
+    }
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    if (process)
+        CloseHandle(process);
+    return selected;
+}
+
+// file-manager: the file manager window the shell opened (Wine's Explorer, ExplorerWClass), its
+// title and the items selected in its file list; then it is closed, as the user would close it.
+std::string CmdFileManager(const Args&) {
+    HWND window = nullptr;
+    std::vector<std::wstring> selected;
+    // The window shows before its list is filled and the item selected.
+    WaitFor(
+        20000,
+        [&] {
+            HWND view = nullptr;
+            if ((window = FindTopLevel(L"ExplorerWClass", 0)))
+                EnumChildWindows(
+                    window,
+                    [](HWND child, LPARAM param) -> BOOL {
+                        if (!IsClass(child, L"SysListView32"))
+                            return TRUE;
+                        *reinterpret_cast<HWND*>(param) = child;
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&view));
+            return window && view && !(selected = SelectedListViewItems(view)).empty();
+        },
+        100);
+    if (selected.empty())
+        TimedOut("no file manager window with a selected item appeared");
+    json::Array items;
+    for (const auto& text : selected)
+        items.Add(json::String(text));
+    std::string title = json::String(TextOf(window));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (!WaitFor(kDefaultWaitMs, [&] { return !IsWindow(window); }))
+        TimedOut("the file manager window stayed open");
+    return json::Object().Add("title", title).Add("selected", items.Text()).Text();
+}
+
 std::string CmdSleep(const Args& args) {
     SleepMs(IntArg(args, 0, 100));
     return json::Object().Text();
@@ -1401,6 +1532,9 @@ const std::map<std::wstring, std::string (*)(const Args&), std::less<>>& Command
         {L"end-session", CmdEndSession},
         {L"shortcut", CmdShortcut},
         {L"sleep", CmdSleep},
+        {L"list-line", CmdListLine},
+        {L"menu", CmdMenu},
+        {L"file-manager", CmdFileManager},
     };
     return table;
 }

@@ -61,6 +61,23 @@ void AnswerIcon(HookShare& share, HWND target) {
     }
 }
 
+void AnswerMenu(HookShare& share, HWND target) {
+    share.menuCount = 0;
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(target, MN_GETHMENU, 0, 0));
+    int count = menu ? GetMenuItemCount(menu) : 0;
+    for (int i = 0; i < count && share.menuCount < kHookMaxMenuItems; ++i) {
+        HookMenuItem& item = share.menuItems[share.menuCount++];
+        item = HookMenuItem{};
+        GetMenuStringW(menu, i, item.text, 64, MF_BYPOSITION);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_STATE;
+        GetMenuItemInfoW(menu, i, TRUE, &info);
+        item.isDefault = (info.fState & MFS_DEFAULT) != 0;
+        GetMenuItemRect(nullptr, menu, i, &item.screen);
+    }
+}
+
 bool WatchReason();
 
 void Answer(HWND target, std::uint32_t sequence) {
@@ -77,6 +94,8 @@ void Answer(HWND target, std::uint32_t sequence) {
             AnswerFonts(*share, target);
         else if (share->kind == HookQueryIcon)
             AnswerIcon(*share, target);
+        else if (share->kind == HookQueryMenu)
+            AnswerMenu(*share, target);
         else if (share->kind == HookQueryWatchReason)
             share->reasonWatched = WatchReason() ? 1 : 0;
         share->answeredSequence = sequence;
