@@ -74,7 +74,6 @@ void NotifyOutcome(const QString& summary, const QString& body, const char* cate
                    const QString& successPath);
 // The window has become the active one: the user has seen what the desktop showed.
 void OnWindowActivated();
-void WithdrawOutcomeNotification();
 void ClearLauncherUrgent();
 // Brings the window to the front, as the notification's click asks.
 void RaiseMainWindow();

@@ -104,14 +104,6 @@ void NotifyOutcome(const QString& summary, const QString& body, const char* cate
                      });
 }
 
-void WithdrawOutcomeNotification() {
-    notificationWanted = false;
-    if (shownId != 0) {
-        Withdraw(shownId);
-        shownId = 0;
-    }
-}
-
 void RaiseMainWindow() {
     appUi.window->setWindowState(appUi.window->windowState() & ~Qt::WindowMinimized);
     appUi.window->show();
@@ -119,8 +111,14 @@ void RaiseMainWindow() {
     appUi.window->activateWindow();
 }
 
+// Back in the window, the user sees the outcome there: the notification and the dock's urgent mark
+// go.
 void OnWindowActivated() {
-    WithdrawOutcomeNotification();
+    notificationWanted = false;
+    if (shownId != 0) {
+        Withdraw(shownId);
+        shownId = 0;
+    }
     ClearLauncherUrgent();
 }
 
