@@ -23,10 +23,13 @@ linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev qt6-
 test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode
                locales util-linux fonts-dejavu-core "${linux_runtime[@]}" exfat-fuse exfatprogs
                weston dbus-daemon python3-dbus python3-gi python3-dbusmock dconf-service
-               dconf-gsettings-backend libglib2.0-bin file desktop-file-utils appstream man-db)
-# The release: the Windows zip's signing tools, and for the Debian package the Linux edition's
-# build, dpkg-shlibdeps (dpkg-dev), xz, and lintian with apt for the release test's checks.
-release_packages=(python3 osslsigncode "${linux_runtime[@]}" dpkg-dev xz-utils lintian apt)
+               dconf-gsettings-backend libglib2.0-bin file desktop-file-utils appstream man-db
+               python3-jsonschema python3-yaml)
+# The release: the Windows zip's signing tools, the MSI's (msitools' wixl and msibuild, with
+# faketime for its dates), and for the Debian package the Linux edition's build, dpkg-shlibdeps
+# (dpkg-dev), xz, and lintian with apt for the release test's checks.
+release_packages=(python3 osslsigncode wixl msitools faketime "${linux_runtime[@]}" dpkg-dev xz-utils
+                  lintian apt)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in

@@ -3,21 +3,25 @@
 # is missing first):
 #   quillmere-VERSION-win64.zip        quillmere.exe, README.md, the images README.md shows, LICENSE
 #   quillmere-VERSION-win64.exe.debug  the executable's symbols, named by its .gnu_debuglink
+#   quillmere-VERSION-win64.msi        the per-user installer of the same executable
+#                                      (windows/installer/)
+#   Quillmere.Quillmere*.yaml          the Windows Package Manager's manifests (MSI and zip) and
+#   quillmere.json                     Scoop's (zip), naming the files under the download URL
 #   quillmere_VERSION_ARCH.deb         the Linux edition for Debian 12, built natively and
 #                                      installed by `cmake --install` (prefix /usr), packaged
 #   SHA256SUMS                         for everything in dist/, checkable with sha256sum -c
 # The build is reproducible: the same commit gives the same bytes in any folder at any time (the
 # commit date stands in for every date). With --pfx the executable is signed (Authenticode,
-# SHA-256) before it is archived and summed.
+# SHA-256) before it is archived and summed, and so is the MSI.
 #
 # Usage: tools/release.sh [--pfx FILE --pfx-password-file FILE [--timestamp URL]]
-#                         [--out DIR] [--build-dir DIR]
+#                         [--download-url URL] [--out DIR] [--build-dir DIR]
 set -euo pipefail
 umask 022
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out_dir=$source_dir/dist
 build_dir=$source_dir/build-release
-pfx= pfx_password_file= timestamp_url=
+pfx= pfx_password_file= timestamp_url= download_url=
 
 usage() {
     sed -n '/^# Usage:/,/^set /p' "${BASH_SOURCE[0]}" | sed '$d' >&2
@@ -28,6 +32,7 @@ while [ $# -gt 0 ]; do
         --pfx) pfx=${2:?}; shift 2 ;;
         --pfx-password-file) pfx_password_file=${2:?}; shift 2 ;;
         --timestamp) timestamp_url=${2:?}; shift 2 ;;
+        --download-url) download_url=${2:?}; shift 2 ;;
         --out) out_dir=${2:?}; shift 2 ;;
         --build-dir) build_dir=${2:?}; shift 2 ;;
         *) usage ;;
@@ -65,7 +70,7 @@ cmake --build "$build_dir" -j"$(nproc)" --target quillmere
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 name=quillmere-$version-win64
-for published in "$name.zip" "quillmere_${version}_$(dpkg --print-architecture).deb"; do
+for published in "$name.zip" "$name.msi" "quillmere_${version}_$(dpkg --print-architecture).deb"; do
     if ! grep -qF "$published" "$source_dir/README.md"; then
         echo "README.md does not name $published: update it to version $version." >&2
         exit 1
@@ -98,6 +103,8 @@ done < <(grep -oE '!\[[^]]*\]\([^)[:space:]]+\)' "$source_dir/README.md" |
 
 mkdir -p "$out_dir"
 rm -f "$out_dir"/quillmere-*-win64.zip "$out_dir"/quillmere-*-win64.exe.debug \
+      "$out_dir"/quillmere-*-win64.msi "$out_dir"/Quillmere.Quillmere*.yaml \
+      "$out_dir/quillmere.json" \
       "$out_dir"/quillmere_*.deb "$out_dir/SHA256SUMS"
 cp "$build_dir/$name.exe.debug" "$out_dir/$name.exe.debug"
 chmod 644 "$out_dir/$name.exe.debug"
@@ -126,6 +133,19 @@ with zipfile.ZipFile(archive, "w") as z:
         with open(path, "rb") as f:
             z.writestr(info, f.read(), compresslevel=9)
 EOF
+
+# The installer, of the same (signed) executable, and the package managers' manifests of it and of
+# the zip, which name the files where they are published.
+"$source_dir/windows/installer/build_msi.sh" "$version" "$stage/quillmere.exe" "$out_dir/$name.msi"
+if [ -n "$pfx" ]; then
+    "${sign[@]}" -in "$out_dir/$name.msi" -out "$stage/$name.msi"
+    mv "$stage/$name.msi" "$out_dir/$name.msi"
+fi
+chmod 644 "$out_dir/$name.msi"
+python3 "$source_dir/windows/installer/manifests.py" "$version" \
+    "$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)" \
+    "${download_url:-https://quillmere.org/download/$version/}" \
+    "$out_dir/$name.msi" "$out_dir/$name.zip" "$out_dir"
 
 # The Debian package of the Linux edition: a native build in its own folder, installed as
 # `cmake --install` installs it (prefix /usr), plus what Debian asks of a package. The same bytes

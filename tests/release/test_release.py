@@ -6,17 +6,21 @@ longer path (both with the same commit date), and once more signed with a throwa
 certificate. Then checks the executable in the archive: hardening flags, relocations, sections,
 stack protector calls, import table, stripped symbols and debug link, no build paths, the version
 block; the archive's members and dates; SHA256SUMS; that both builds are byte for byte the same;
-and that the signature verifies and removing it gives back the unsigned executable. The Debian
-package of the Linux edition: its members against what `cmake --install` installs, their owners
-and dates, no build paths, lintian, and that apt can install it here.
+and that the signature verifies and removing it gives back the unsigned executable. The MSI under
+Wine, and the package managers' manifests. The Debian package of the Linux edition: its members
+against what `cmake --install` installs, their owners and dates, no build paths, lintian, and that
+apt can install it here.
 
 Environment: QM_SOURCE (source tree), QM_WORK (scratch folder in the build tree), QM_OBJDUMP,
 QM_DEV_EXE (the developer build, whose import table the release must keep), QM_VERSION (the
-project version). QM_RELEASE_ONE_BUILD=1 skips the second build.
+project version), QM_DRIVER (the UI tests' driver). QM_RELEASE_ONE_BUILD=1 skips the second build.
 """
 import datetime
+import getpass
 import hashlib
+import json
 import os
+import pathlib
 import re
 import shutil
 import struct
@@ -30,9 +34,12 @@ WORK = os.environ["QM_WORK"]
 OBJDUMP = os.environ["QM_OBJDUMP"]
 DEV_EXE = os.environ["QM_DEV_EXE"]
 VERSION = os.environ["QM_VERSION"]
+DRIVER = os.environ["QM_DRIVER"]
 NAME = f"quillmere-{VERSION}-win64"
 DEB = f"quillmere_{VERSION}_amd64.deb"
 RELEASE = os.path.join(SOURCE, "tools", "release.sh")
+MANIFESTS = ["Quillmere.Quillmere.yaml", "Quillmere.Quillmere.installer.yaml",
+             "Quillmere.Quillmere.locale.en-US.yaml", "quillmere.json"]
 
 SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
 HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x20, 0x40, 0x100
@@ -79,6 +86,10 @@ def readme_images():
     """The images README.md shows from the tree, in the order the release adds them."""
     with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
         return sorted(set(re.findall(r"!\[[^]]*\]\(([^):]+)\)", f.read())))
+
+
+def msi_property(msi, name):
+    return re.search(rf"^{name}\t(.*)$", run("msiinfo", "export", msi, "Property"), re.M).group(1)
 
 
 def zip_member(dist, member):
@@ -292,8 +303,9 @@ class ReleaseExecutable(unittest.TestCase):
 
 class ReleaseFiles(unittest.TestCase):
     def test_archive_members_dates_and_sums(self):
-        self.assertEqual(sorted(os.listdir(DIST_A)),
-                         sorted([NAME + ".zip", NAME + ".exe.debug", DEB, "SHA256SUMS"]))
+        self.assertEqual(sorted(os.listdir(DIST_A)), sorted([NAME + ".zip", NAME + ".exe.debug",
+                                                             NAME + ".msi", DEB, "SHA256SUMS"] +
+                                                            MANIFESTS))
         when = datetime.datetime.fromtimestamp(int(EPOCH), datetime.timezone.utc)
         shown = readme_images()
         self.assertGreaterEqual(len(shown), 16, "README.md shows fewer screenshots than it did")
@@ -343,10 +355,131 @@ class ReleaseFiles(unittest.TestCase):
             self.assertEqual(hashlib.sha256(f.read()).hexdigest(),
                              hashlib.sha256(zip_member(DIST_A, "quillmere.exe")).hexdigest(),
                              "signed executable without its signature is not the unsigned one")
+        self.assertIn("Signature verification: ok", run("osslsigncode", "verify", "-CAfile",
+                      f"{SIGNING}/ca.pem", "-in", f"{DIST_SIGNED}/{NAME}.msi"), "the MSI's")
         # The symbols do not change with signing.
         with open(os.path.join(DIST_SIGNED, NAME + ".exe.debug"), "rb") as s, \
                 open(os.path.join(DIST_A, NAME + ".exe.debug"), "rb") as u:
             self.assertEqual(s.read(), u.read())
+
+
+class WindowsInstaller(unittest.TestCase):
+    """The MSI as a user meets it, under Wine in a fresh prefix on an X display of its own (as the
+    test bed makes them): installed, started, upgraded, not downgraded, removed."""
+
+    @classmethod
+    def setUpClass(cls):
+        # No Mono or Gecko installers, and no menu entries in $HOME for the prefix's shortcuts.
+        cls.prefix = os.path.join(WORK, "wineprefix")
+        cls.env = dict(os.environ, WINEPREFIX=cls.prefix, WINEDEBUG="-all",
+                       WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        display, into = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(into), "-nolisten", "tcp"],
+                                pass_fds=[into], stderr=subprocess.DEVNULL, start_new_session=True)
+        cls.addClassCleanup(lambda: (xvfb.kill(), xvfb.wait()))
+        cls.env["DISPLAY"] = ":" + os.read(display, 16).decode().strip()
+        cls.addClassCleanup(cls.wine, "wineserver", "-k")
+        # The server lives on after these two (with -p for the run): it must not hold our pipes.
+        for command in (["wineboot", "-i"], ["wineserver", "-p"]):
+            subprocess.run(command, env=cls.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+
+    @classmethod
+    def wine(cls, *command):
+        return subprocess.run(command, env=cls.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, errors="replace")
+
+    def msiexec(self, *arguments):
+        return self.wine("wine", "msiexec", *arguments, "/qn").returncode
+
+    def entry(self, code):
+        """A product's values in Installed apps (Windows keeps a per-user package's under HKCU,
+        Wine under HKLM)."""
+        key = r"\Software\Microsoft\Windows\CurrentVersion\Uninstall" + "\\" + code
+        text = "".join(self.wine("wine", "reg", "query", hive + key).stdout
+                       for hive in ("HKCU", "HKLM"))
+        return dict(re.findall(r"^ +(\w+) +REG_\w+ +(.*?)\r?$", text, re.M))
+
+    def test_installed_started_upgraded_not_downgraded_and_removed(self):
+        msi, exe = os.path.join(DIST_A, NAME + ".msi"), os.path.join(WORK, "installer-input.exe")
+        words = re.search(r"^Source: (\d+)", run("msiinfo", "suminfo", msi), re.M)  # word count
+        self.assertTrue(int(words.group(1)) & 8, "the package asks for an administrator")
+        with open(exe, "wb") as f:
+            f.write(zip_member(DIST_A, "quillmere.exe"))
+        next_version = re.sub(r"\d+$", lambda m: str(int(m.group()) + 1), VERSION)
+        next_msi = os.path.join(WORK, "next.msi")
+        run(f"{SOURCE}/windows/installer/build_msi.sh", next_version, exe, next_msi,
+            env=dict(os.environ, SOURCE_DATE_EPOCH=EPOCH))
+        codes = [msi_property(msi, "ProductCode"), msi_property(next_msi, "ProductCode")]
+        tree = lambda: {f"{d}/{n}" for d, ds, fs in os.walk(f"{self.prefix}/drive_c")
+                        for n in ds + fs}
+        linux = lambda path: os.path.join(self.prefix, "drive_c", *path[3:].split("\\"))
+        content = lambda path: pathlib.Path(path).read_bytes()
+        before = tree()
+
+        self.assertEqual(self.msiexec("/i", msi), 0)
+        home = r"C:\users" + "\\" + getpass.getuser()
+        program = home + r"\AppData\Local\Programs\Quillmere\quillmere.exe"
+        shortcut = home + r"\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\Quillmere.lnk"
+        self.assertEqual(content(linux(program)), content(exe))
+        link = content(linux(shortcut))
+        self.assertTrue(program.encode() in link, "the shortcut's target")
+        icon = re.search(rb"C\0:\0(?:[^\0]\0)+?\.\0i\0c\0o\0", link).group().decode("utf-16-le")
+        self.assertEqual(content(linux(icon)), content(f"{SOURCE}/resources/quillmere.ico"))
+        entry = self.entry(codes[0])
+        self.assertEqual([entry.get(n) for n in ("DisplayName", "DisplayVersion", "Publisher",
+                                                 "InstallLocation")],
+                         ["Quillmere", VERSION, "The Quillmere developers", program[:-13]])
+        self.assertTrue(f"ProductIcon    REG_SZ    {icon}" in self.wine(
+            "wine", "reg", "query", r"HKCU\Software\Microsoft\Installer\Products", "/s").stdout,
+                        "Installed apps' icon")
+
+        # Started from its shortcut, the program shows its window and ends at a close with 0.
+        started = subprocess.Popen(["wine", "start", "/wait", shortcut], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for command in (["wait-main", "20000"], ["close"], ["wait-gone", "10000"]):
+            self.assertIn('"ok":true', self.wine("wine", DRIVER, *command).stdout, command)
+        self.assertEqual(started.wait(timeout=30), 0)
+
+        self.assertEqual(self.msiexec("/i", next_msi), 0)
+        self.assertEqual([self.entry(c).get("DisplayVersion") for c in codes], [None, next_version])
+        self.assertTrue(os.path.isfile(linux(program)))
+        # ERROR_INSTALL_FAILURE (1603), of which wine hands on the low byte.
+        self.assertEqual(self.msiexec("/i", msi), 1603 % 256, "the downgrade was not refused")
+
+        self.assertEqual(self.msiexec("/x", codes[1]), 0)
+        self.wine("wineserver", "-k")  # which writes the registry out to its files
+        # Windows Installer's own folders, which every Windows has, may stay (empty).
+        self.assertEqual({p for p in tree() - before if not p.endswith("Installer")}, set())
+        registry = content(f"{self.prefix}/user.reg") + content(f"{self.prefix}/system.reg")
+        self.assertFalse(b"quillmere" in registry.lower(), "a registry value stays")
+
+
+class PackageManifests(unittest.TestCase):
+    def test_valid_and_naming_each_file_with_its_hash(self):
+        import jsonschema
+        import yaml
+
+        def read(path, load=lambda f: f.read()):
+            with open(path, "rb") as f:
+                return load(f)
+
+        schemas = [f"winget-manifest.{kind}.1.10.0.json" for kind in
+                   ("version", "installer", "defaultLocale")] + ["scoop-manifest.schema.json"]
+        loaded = [read(f"{DIST_A}/{name}", yaml.safe_load) for name in MANIFESTS]  # JSON is YAML
+        for manifest, schema in zip(loaded, schemas):
+            jsonschema.validate(manifest, read(f"{SOURCE}/../shared/schemas/{schema}", json.load),
+                                format_checker=jsonschema.FormatChecker())
+        msi, portable = loaded[1]["Installers"]
+        scoop = loaded[3]["architecture"]["64bit"]
+        for name, url, digest in ((NAME + ".msi", msi["InstallerUrl"], msi["InstallerSha256"]),
+                                  (NAME + ".zip", portable["InstallerUrl"],
+                                   portable["InstallerSha256"]),
+                                  (NAME + ".zip", scoop["url"], scoop["hash"])):
+            self.assertEqual(digest.lower(), hashlib.sha256(read(f"{DIST_A}/{name}")).hexdigest())
+            self.assertTrue(url.endswith("/" + name), url)
+        self.assertEqual([m.get("PackageVersion", m.get("version")) for m in loaded], [VERSION] * 4)
+        self.assertEqual(msi["ProductCode"], msi_property(f"{DIST_A}/{NAME}.msi", "ProductCode"))
 
 
 class DebianPackage(unittest.TestCase):

@@ -6,7 +6,9 @@ while a download runs. Downloads go from the bed's HTTPS server to the bed's NTF
 
 Besides what the driver samples the way a user looks at the window, each test records every text,
 list line and enabled state the program sets on its controls (the driver's "record"), so that
-short-lived states are checked too. Screenshots land in the build tree (QM_UI_OUT)."""
+short-lived states are checked too, with the program's calls on its taskbar button (the driver's
+hook DLL stands in for the shell's taskbar object, which Wine only stubs) and its requests for
+attention. Screenshots land in the build tree (QM_UI_OUT)."""
 
 import json
 import os
@@ -29,18 +31,31 @@ IDLE = {"window": True, "url": True, "target": True, "browse": True, "download":
 BUSY = dict(IDLE, url=False, browse=False, download=False, cancel=True)
 OUTCOMES = ("completed", "cancelled", "failed")
 PIECE = 65536
+FLASHW_TRAY_UNTIL_FOREGROUND = 0x2 | 0xC  # FLASHW_TRAY | FLASHW_TIMERNOFG
 
 driver = None
+TASKBAR_CLASS = r"HKLM\Software\Classes\CLSID\{56FDF344-FD6D-11d0-958A-006097C9A090}\InprocServer32"
+shell_taskbar = None
+
+
+def wine(*words):
+    return subprocess.run(["wine"] + list(words), check=True, capture_output=True, text=True,
+                          env=qmui.wine_env("C.UTF-8")).stdout.strip()
 
 
 def setUpModule():
-    global driver
+    global driver, shell_taskbar
+    shell_taskbar = wine("reg", "query", TASKBAR_CLASS, "/ve").split("REG_SZ")[1].strip()
+    hook = wine("winepath", "-w", os.path.join(os.path.dirname(qmui.DRIVER), "qmhook.dll"))
+    wine("reg", "add", TASKBAR_CLASS, "/ve", "/d", hook, "/f")
     driver = qmui.Driver()
 
 
 def tearDownModule():
     if driver:
         driver.close()
+    if shell_taskbar:
+        wine("reg", "add", TASKBAR_CLASS, "/ve", "/d", shell_taskbar, "/f")
 
 
 def request_count():
@@ -129,6 +144,7 @@ class Journey(unittest.TestCase):
             self.role[child["hwnd"]] = role
         self.role[view["window"]["hwnd"]] = "window"
         driver("record", "start")
+        driver("taskbar-created")
         self.suspended = False
 
     def tearDown(self):
@@ -160,6 +176,9 @@ class Journey(unittest.TestCase):
             event["role"] = self.role.get(event["hwnd"], "other")
             out.append(event)
         return out
+
+    def taskbar(self, events=None):
+        return [e["text"] for e in (events or self.events()) if e["kind"] == "taskbar"]
 
     def status_events(self, events=None):
         return [e for e in (events or self.events()) if e["kind"] == "text" and e["role"] == "status"]
@@ -468,6 +487,14 @@ class Progress(Journey):
         self.check_ticks(events)
         self.assert_idle()
         self.assertEqual(driver.lines(), [E.list_line(file_name, ".bin", size, LANG)])
+        # The taskbar button: a value of this total whenever the count moved, then no progress.
+        calls = self.taskbar(events)
+        at = calls.index("SetProgressState 2")
+        self.assertLessEqual(set(calls[1:at]), {"SetProgressState 1"}, calls)
+        self.assertEqual(calls[-1], "SetProgressState 0")
+        done = [int(c.split()[1]) for c in calls[at + 1:-1]]
+        self.assertEqual(calls[at + 1:-1], ["SetProgressValue %d %d" % (d, size) for d in done])
+        self.assertTrue(len(done) >= 2 and done == sorted(set(done)), calls)
 
     def test_without_total(self):
         size = 96 * 1024 * 1024
@@ -482,6 +509,8 @@ class Progress(Journey):
             self.assertNotIn("/", value)
             self.assertTrue(value.isdigit(), value)
         self.assertEqual(driver.lines(), [E.list_line(file_name, E.NO_EXTENSION, size, LANG)])
+        self.assertEqual(self.taskbar(events),
+                         ["HrInit", "SetProgressState 1", "SetProgressState 0"])
         os.remove(qmui.ntfs_linux_path(file_name))
 
 
@@ -620,29 +649,48 @@ class SessionList(Journey):
         self.app_env = {"LOCPATH": real_locales()}
         super().setUp()
 
-    def download(self, path, file_name):
+    def download(self, path, file_name, away=False):
         self.remove(file_name)
         driver.set_url(qmui.url(path))
         self.choose(qmui.ntfs_path(file_name))
+        if away:
+            driver("switch", "away")
         driver.click("download")
 
     def test_several_downloads(self):
+        driver("watch-reason")  # and the flash
         lines = []
         self.download("/ok/1000", self.name("one.txt"))
         self.assertEqual(self.wait_outcome(), T("completed"))
         lines.append(E.list_line(self.name("one.txt"), ".txt", 1000, LANG))
         self.download("/status/404", self.name("missing.bin"))
-        self.assert_error_box(T("server_returned_http") + "404.")
+        self.assert_error_box(T("server_returned_http") + "404.", keep=True)
+        red = ["SetProgressState 4", "SetProgressValue 1 1"]
+        self.assertEqual(self.taskbar()[-2:], red, "red while the box is up")
+        driver.msgbox()
+        # After Explorer restarts, the new button is told at once; red stays until Download.
+        driver("taskbar-created")
+        self.assertEqual(self.taskbar()[-3:], ["HrInit"] + red)
+        before = len(self.taskbar())
         self.start_paced(self.name("stopped.bin"), pieces=100)
         driver.click("cancel")
         self.assertEqual(self.wait_outcome(), T("cancelled"))
+        calls = self.taskbar()[before:]
+        self.assertIn(calls[0], ("SetProgressState 1", "SetProgressState 2"), calls)
+        self.assertIn("SetProgressState 2", calls)
+        self.assertEqual(calls[-1], "SetProgressState 0")
         self.download("/ok/1048576", self.name("two.tar.gz"))
         self.assertEqual(self.wait_outcome(), T("completed"))
         lines.append(E.list_line(self.name("two.tar.gz"), ".gz", 1048576, LANG))
-        self.download("/ok/0", self.name("README"))
+        # Done while the user works in another program: the button flashes, this time only.
+        self.download("/ok/0", self.name("README"), away=True)
         self.assertEqual(self.wait_outcome(), T("completed"))
+        driver("switch", "back")
         lines.append(E.list_line(self.name("README"), E.NO_EXTENSION, 0, LANG))
         self.assertEqual(driver.lines(), lines)
+        flashes = [(e["hwnd"], e["text"]) for e in self.events() if e["kind"] == "flash"]
+        self.assertEqual(flashes, [(self.app.main["hwnd"], str(FLASHW_TRAY_UNTIL_FOREGROUND))])
+        self.assertEqual(self.taskbar()[-1], "SetProgressState 0")
         qmui.screenshot(driver, "session-list-%s" % LANG)
         self.check_the_files_behind_the_lines(lines)
 

@@ -127,6 +127,13 @@ class InitialWindow(unittest.TestCase):
                 self.assertTrue(child["font"]["is_default_gui"],
                                 "font %s is not DEFAULT_GUI_FONT" % child["font"])
 
+    def test_common_controls_6(self):
+        # Asked for by the manifest: from the side-by-side store, and only they answer
+        # BCM_GETIDEALSIZE.
+        self.assertIn("\\winsxs\\", self.view["common_controls"].lower())
+        for child, row in zip(self.children, E.CONTROLS):
+            self.assertEqual(child["ideal_size_answered"], row[1] == "BUTTON", row[0])
+
     def test_initial_state(self):
         self.assertEqual(self.view["status"], E.text("ready", LANG))
         self.assertEqual(self.view["list"], [])

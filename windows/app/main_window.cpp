@@ -37,6 +37,11 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         OnEndSession(wParam);
         return 0;
     default:
+        // The shell's message has its number only at run time, so it cannot be a case.
+        if (IsTaskbarButtonCreated(message)) {
+            OnTaskbarButtonCreated();
+            return 0;
+        }
         return DefWindowProcW(window, message, wParam, lParam);
     }
 }
@@ -84,4 +89,5 @@ void OnCreate(HWND window) {
     appGlobals.focusWhenLeft = appGlobals.urlEdit;
 
     SetTimer(window, PROGRESS_TIMER_ID, 250, nullptr);
+    PrepareTaskbarButton(window);
 }

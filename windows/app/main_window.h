@@ -37,6 +37,13 @@ bool OnSetFocus(HWND previous);
 // The UI thread's COM apartment, entered on first use (com_apartment.cpp); false if it cannot be.
 bool EnsureComApartment();
 
+// The taskbar button's progress and flash (taskbar.cpp).
+void PrepareTaskbarButton(HWND window);
+bool IsTaskbarButtonCreated(UINT message);
+void OnTaskbarButtonCreated();
+void UpdateTaskbarButton();
+void ShowOutcomeOnTaskbar(bool failed);
+
 // The session list's files (session_files.cpp): the list box's own handling of Open and its menu,
 // and the committed path of the line LB_ADDSTRING just added (its result, so a refused line keeps
 // no path).

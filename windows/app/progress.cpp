@@ -7,6 +7,7 @@
 #include "text/texts.h"
 
 void OnProgressTimer() {
+    UpdateTaskbarButton();
     if (!appGlobals.busy) {
         return;
     }
@@ -25,6 +26,7 @@ void OnDownloadDone(LPARAM lParam, bool showErrorBox) {
     auto* outcome = reinterpret_cast<DownloadOutcome*>(lParam);
     // First, so that no later tick can overwrite the outcome's status text.
     SetBusy(false);
+    ShowOutcomeOnTaskbar(!outcome->succeeded && !outcome->cancelled);
 
     if (outcome->succeeded) {
         std::wstring line = FormatSessionListLine(outcome->targetPath, outcome->bytesWritten);

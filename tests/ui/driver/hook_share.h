@@ -26,8 +26,9 @@ enum HookQueryKind : std::uint32_t {
     // Answer nothing. Posted after other messages, its answer says the UI thread has taken them
     // all from its queue and dispatched them (or is in a modal loop that one of them opened).
     HookQuerySync = 4,
-    // From now on, log the program's calls of ShutdownBlockReasonCreate and ...Destroy in the
-    // recorder (their imports are redirected through the hook). Answers whether that worked.
+    // From now on, log the program's calls of ShutdownBlockReasonCreate and ...Destroy, and of
+    // FlashWindowEx, in the recorder (their imports are redirected through the hook). Answers
+    // whether that worked.
     HookQueryWatchReason = 5,
     // The items of the popup menu whose window (class #32768) is the target.
     HookQueryMenu = 6,
@@ -50,6 +51,7 @@ struct HookFont {
     std::int32_t height;       // LOGFONTW of that font (0 when there is none)
     std::int32_t weight;
     wchar_t face[LF_FACESIZE];
+    std::int32_t idealSize; // BCM_GETIDEALSIZE's answer: non-zero from a version 6 button only
 };
 
 inline constexpr std::uint32_t kHookMaxWindows = 64;
@@ -72,6 +74,8 @@ enum RecordKind : std::uint32_t {
     RecordDestroy = 4,   // WM_DESTROY of the main window
     RecordReason = 5,    // ShutdownBlockReasonCreate: text (after HookQueryWatchReason)
     RecordReasonEnd = 6, // ShutdownBlockReasonDestroy
+    RecordTaskbar = 7,   // a call on the stand-in taskbar object: text, e.g. "SetProgressState 2"
+    RecordFlash = 8,     // FlashWindowEx (after HookQueryWatchReason): text, the flags
 };
 
 inline constexpr std::uint32_t kRecordMaxEvents = 4096;
@@ -95,6 +99,7 @@ struct HookShare {
     std::uint32_t answeredSequence;
     std::uint32_t processId;
     std::uint64_t defaultGuiFont;
+    wchar_t commonControls[MAX_PATH]; // the comctl32.dll the controls come from
     std::uint32_t count;
     HookFont fonts[kHookMaxWindows];
     std::uint64_t icon;

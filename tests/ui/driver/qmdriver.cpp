@@ -369,6 +369,7 @@ std::string ChildJson(HWND child, HWND parent, const HookFont* font) {
         .Add("enabled", json::Bool(IsWindowEnabled(child)))
         .Add("visible", json::Bool(IsWindowVisible(child)))
         .Add("font", FontJson(font))
+        .Add("ideal_size_answered", json::Bool(font && font->idealSize != 0))
         .Text();
 }
 
@@ -664,6 +665,7 @@ std::string CmdInspect(const Args&) {
         .Add("children", children.Text())
         .Add("enum_order", enumOrder.Text())
         .Add("default_gui_font", json::Unsigned(fonts.defaultGuiFont))
+        .Add("common_controls", json::String(fonts.commonControls))
         .Add("list", LinesJson(ListLines(Control(main, L"list"))))
         .Add("status", json::String(TextOf(Control(main, L"status"))))
         .Add("focus", DescribeControl(main, info.hwndFocus))
@@ -1265,13 +1267,16 @@ std::string CmdRecord(const Args& args) {
                            : event.kind == RecordEnable    ? "enable"
                            : event.kind == RecordReason    ? "reason"
                            : event.kind == RecordReasonEnd ? "reason-end"
+                           : event.kind == RecordTaskbar   ? "taskbar"
+                           : event.kind == RecordFlash     ? "flash"
                                                            : "destroy";
         json::Object item;
         item.Add("t", json::Number((event.counter - g_recorder.start.QuadPart) * 1000 /
                                    frequency.QuadPart))
             .Add("kind", json::String(Wide(kind)))
             .Add("hwnd", json::Unsigned(event.window));
-        if (event.kind == RecordText || event.kind == RecordAddLine || event.kind == RecordReason)
+        if (event.kind == RecordText || event.kind == RecordAddLine || event.kind == RecordReason ||
+            event.kind == RecordTaskbar || event.kind == RecordFlash)
             item.Add("text", json::String(event.text)).Add("length", json::Number(event.length));
         if (event.kind == RecordEnable)
             item.Add("enabled", json::Bool(event.enabled != 0));
@@ -1304,12 +1309,22 @@ std::string CmdHoldUiThread(const Args& args) {
 }
 
 // watch-reason: from now on the recorder also logs the program's calls that give Windows (or take
-// back) the reason why a logoff or shutdown has to wait.
+// back) the reason why a logoff or shutdown has to wait, and its requests for attention.
 std::string CmdWatchReason(const Args&) {
     HWND main = RequireMain();
     if (!AskHook(main, HookQueryWatchReason).reasonWatched)
-        Fail("the program does not import ShutdownBlockReasonCreate and ...Destroy");
+        Fail("the program does not import ShutdownBlockReasonCreate, ...Destroy and FlashWindowEx");
     return json::Object().Add("watching", json::Bool(true)).Text();
+}
+
+// taskbar-created: what the shell sends a window once its taskbar button exists, and again after
+// Explorer has restarted (Wine never sends it).
+std::string CmdTaskbarCreated(const Args&) {
+    HWND main = RequireMain();
+    if (!PostMessageW(main, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0))
+        Fail("cannot post TaskbarButtonCreated");
+    AfterPosted(main);
+    return json::Object().Text();
 }
 
 // end-session query | end-session end true|false: what Windows sends the main window at logoff
@@ -1530,6 +1545,7 @@ const std::map<std::wstring, std::string (*)(const Args&), std::less<>>& Command
         {L"ui-thread", CmdHoldUiThread},
         {L"watch-reason", CmdWatchReason},
         {L"end-session", CmdEndSession},
+        {L"taskbar-created", CmdTaskbarCreated},
         {L"shortcut", CmdShortcut},
         {L"sleep", CmdSleep},
         {L"list-line", CmdListLine},

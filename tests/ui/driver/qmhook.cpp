@@ -2,11 +2,16 @@
 // thread takes the driver's registered query message from its queue (in its own loop or in the
 // modal loop of a dialog or message box), the hook answers it from inside the process: the fonts of
 // a window's children, the standard icon a message box shows, or nothing but the fact that the
-// thread got there. The message itself is swallowed.
+// thread got there. The message itself is swallowed. Registered in the test prefix as the shell's
+// taskbar object, it also records the program's calls on that object (see the end).
 #include "hook_share.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -18,6 +23,7 @@ UINT QueryMessage() {
 void AnswerFonts(HookShare& share, HWND target) {
     HGDIOBJ defaultGui = GetStockObject(DEFAULT_GUI_FONT);
     share.defaultGuiFont = reinterpret_cast<std::uintptr_t>(defaultGui);
+    GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), share.commonControls, MAX_PATH);
     std::uint32_t count = 0;
     for (HWND child = GetWindow(target, GW_CHILD); child && count < kHookMaxWindows;
          child = GetWindow(child, GW_HWNDNEXT)) {
@@ -33,6 +39,9 @@ void AnswerFonts(HookShare& share, HWND target) {
             entry.weight = logFont.lfWeight;
             wcsncpy(entry.face, logFont.lfFaceName, LF_FACESIZE - 1);
         }
+        SIZE ideal{};
+        entry.idealSize = static_cast<std::int32_t>(
+            SendMessageW(child, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)));
     }
     share.count = count;
 }
@@ -203,6 +212,15 @@ void* RedirectImport(const char* dll, const char* name, void* replacement) {
     return nullptr;
 }
 
+using Flash = BOOL(WINAPI*)(PFLASHWINFO);
+Flash g_flash = nullptr;
+
+BOOL WINAPI WatchedFlash(PFLASHWINFO info) {
+    if (HookShare* share = RecorderView())
+        Record(*share, info->hwnd, RecordFlash, false, std::to_wstring(info->dwFlags).c_str());
+    return g_flash(info);
+}
+
 bool WatchReason() {
     // The redirected slots point into this DLL: it must stay loaded whatever the driver unhooks.
     HMODULE self = nullptr;
@@ -218,8 +236,53 @@ bool WatchReason() {
             RedirectImport("user32.dll", "ShutdownBlockReasonDestroy",
                            reinterpret_cast<void*>(&WatchedReasonDestroy)));
     }
-    return g_reasonCreate != nullptr && g_reasonDestroy != nullptr;
+    if (!g_flash) {
+        g_flash = reinterpret_cast<Flash>(
+            RedirectImport("user32.dll", "FlashWindowEx", reinterpret_cast<void*>(&WatchedFlash)));
+    }
+    return g_reasonCreate != nullptr && g_reasonDestroy != nullptr && g_flash != nullptr;
 }
+
+// The stand-in for the shell's taskbar object: one static object, and one static class factory,
+// that answer every interface asked for and log each call while the driver records. On x86-64 one
+// calling convention serves every method, so the methods the program has no business calling
+// share one slot function, logged as "other".
+HRESULT LogTaskbar(HWND window, const std::wstring& call) {
+    if (HookShare* share = RecorderView(); share && share->recordMain)
+        Record(*share, window, RecordTaskbar, false, call.c_str());
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE AnyInterface(void* self, REFIID, void** object) {
+    *object = self;
+    return S_OK;
+}
+ULONG STDMETHODCALLTYPE Static(void*) {
+    return 1;
+}
+HRESULT STDMETHODCALLTYPE Other(void*) {
+    return LogTaskbar(nullptr, L"other");
+}
+HRESULT STDMETHODCALLTYPE HrInit(void*) {
+    return LogTaskbar(nullptr, L"HrInit");
+}
+HRESULT STDMETHODCALLTYPE SetProgressValue(void*, HWND window, ULONGLONG done, ULONGLONG total) {
+    return LogTaskbar(window,
+                      L"SetProgressValue " + std::to_wstring(done) + L" " + std::to_wstring(total));
+}
+HRESULT STDMETHODCALLTYPE SetProgressState(void*, HWND window, int flags) {
+    return LogTaskbar(window, L"SetProgressState " + std::to_wstring(flags));
+}
+#define SLOT(function) reinterpret_cast<void*>(&function)
+// The methods of IUnknown, ITaskbarList (from HrInit), ITaskbarList2 and ITaskbarList3, in order.
+void* g_taskbarSlots[21] = {SLOT(AnyInterface), SLOT(Static), SLOT(Static), SLOT(HrInit)};
+void* g_taskbar[] = {g_taskbarSlots};
+HRESULT STDMETHODCALLTYPE CreateInstance(void*, void*, REFIID, void** object) {
+    *object = g_taskbar;
+    return S_OK;
+}
+void* g_factorySlots[] = {SLOT(AnyInterface), SLOT(Static), SLOT(Static), SLOT(CreateInstance),
+                          SLOT(Other)};
+void* g_factory[] = {g_factorySlots};
 
 } // namespace
 
@@ -256,6 +319,14 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
         }
     }
     return CallNextHookEx(nullptr, code, removal, message);
+}
+
+extern "C" __declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID, void** object) {
+    std::fill(g_taskbarSlots + 4, std::end(g_taskbarSlots), SLOT(Other));
+    g_taskbarSlots[9] = SLOT(SetProgressValue);
+    g_taskbarSlots[10] = SLOT(SetProgressState);
+    *object = g_factory;
+    return S_OK;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
