@@ -9,18 +9,22 @@ build_packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 
                 wine wine64 fonts-wine g++ pkg-config libcurl4-openssl-dev qt6-base-dev
                 qt6-translations-l10n libproxy-dev librsvg2-bin)
 # The Linux edition built and run: Qt's Wayland platform, the GTK and desktop-portal themes for the
-# desktop's file dialog, and libproxy with its GNOME, KDE and configuration-script plugins.
+# desktop's file dialog, libproxy with its GNOME, KDE and configuration-script plugins, and
+# xdg-open, through which Qt opens a downloaded file with the desktop's default program.
 linux_runtime=(qt6-wayland qt6-gtk-platformtheme qt6-xdgdesktopportal-platformtheme libproxy1v5
-               libproxy1-plugin-gsettings libproxy1-plugin-kconfig libproxy1-plugin-webkit)
+               libproxy1-plugin-gsettings libproxy1-plugin-kconfig libproxy1-plugin-webkit
+               xdg-utils)
 linux_packages=(cmake make g++ pkg-config libcurl4-openssl-dev qt6-base-dev qt6-translations-l10n
                 libproxy-dev librsvg2-bin "${linux_runtime[@]}")
 # The tests: the Wine bed, the Linux bed's mounts (NTFS, exFAT through FUSE), Wayland (weston), a
-# private session bus with a stand-in desktop portal and GNOME's settings in dconf, and the
-# desktop's validators for the installed files.
+# private session bus with stand-ins for the desktop portal, the notification daemon
+# (python3-dbusmock) and the file manager, GNOME's settings in dconf, file(1) for xdg-open's
+# guess of a file's type, and the desktop's validators for the installed files.
 test_packages=(googletest xvfb imagemagick x11-utils ntfs-3g fuse3 icoutils openssl python3 osslsigncode
                locales util-linux fonts-dejavu-core "${linux_runtime[@]}" exfat-fuse exfatprogs
-               weston dbus-daemon python3-dbus python3-gi dconf-service dconf-gsettings-backend
-               libglib2.0-bin desktop-file-utils appstream man-db python3-jsonschema python3-yaml)
+               weston dbus-daemon python3-dbus python3-gi python3-dbusmock dconf-service
+               dconf-gsettings-backend libglib2.0-bin file desktop-file-utils appstream man-db
+               python3-jsonschema python3-yaml)
 # The release: the Windows zip's signing tools, the MSI's (msitools' wixl and msibuild, with
 # faketime for its dates), and for the Debian package the Linux edition's build, dpkg-shlibdeps
 # (dpkg-dev), xz, and lintian with apt for the release test's checks.

@@ -208,8 +208,9 @@ maintainer=$(sed -n 's/^Maintainer: //p' "$source_dir/linux/deb/control")
 } | gzip -9n > "$doc/changelog.gz"
 
 # Dependencies: the libraries the executable links, then what Qt loads at run time: the Wayland
-# platform and the platform themes that give the desktop's own file dialog (extend this line).
-runtime_depends=(qt6-wayland qt6-xdgdesktopportal-platformtheme qt6-gtk-platformtheme)
+# platform and the platform themes that give the desktop's own file dialog, and xdg-open, which
+# opens a downloaded file with the desktop's default program (extend this line).
+runtime_depends=(qt6-wayland qt6-xdgdesktopportal-platformtheme qt6-gtk-platformtheme xdg-utils)
 recommends=
 if readelf -d "$root/usr/bin/quillmere" | grep -q 'NEEDED.*\[libproxy\.so'; then
     # libproxy reads GNOME's and KDE's proxy settings through its plugins. Its runner of proxy

@@ -117,6 +117,9 @@ void SetBusy(bool flag) {
     }
 
     appGlobals.busy = flag;
+    if (flag) {
+        appUi.lastFailed = false;
+    }
     appUi.urlEdit->setEnabled(!flag);
     appUi.browseButton->setEnabled(!flag);
     appUi.downloadButton->setEnabled(!flag);

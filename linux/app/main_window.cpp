@@ -32,6 +32,9 @@ class MainWindow : public QWidget {
     // Keys no control took arrive here: Enter in the URL box, the destination box or the list.
     // A focused button takes Enter itself. Escape is Cancel, and never closes the window.
     void keyPressEvent(QKeyEvent* event) override {
+        if (OnSessionListKey(event)) {
+            return;
+        }
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
             OnEnterKey();
             return;
@@ -41,6 +44,12 @@ class MainWindow : public QWidget {
             return;
         }
         QWidget::keyPressEvent(event);
+    }
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+            OnWindowActivated();
+        }
+        QWidget::changeEvent(event);
     }
 };
 
@@ -167,11 +176,20 @@ QWidget* CreateMainWindow() {
     appUi.downloadButton->setDefault(true);
     appUi.cancelButton = controls.cancelButton = MakeButton(window, Text(core::TextCancelButton));
     appUi.cancelButton->setEnabled(false);
-    appUi.statusLine = controls.statusLine = MakeLabel(window, Text(core::TextReady));
+    appUi.statusLine = controls.statusLine = MakeLabel(window, "");
+    MarkStatusLine(appUi.statusLine);
+    appUi.statusLine->setText(QString::fromUtf8(Text(core::TextReady)));
     controls.historyLabel = MakeLabel(window, Text(core::TextHistoryLabel));
     appUi.historyList = controls.historyList = new QListWidget(window);
     appUi.historyList->setSortingEnabled(false);
     appUi.historyList->setFocusPolicy(Qt::ClickFocus);
+    SetUpSessionList();
+    // Screen readers name each box by the label above it; the labels have no mnemonic, so the
+    // window looks and types as before.
+    controls.linkLabel->setBuddy(appUi.urlEdit);
+    controls.targetLabel->setBuddy(appUi.targetEdit);
+    controls.historyLabel->setBuddy(appUi.historyList);
+    appUi.historyList->setAccessibleName(controls.historyLabel->text());
     // Not resizable: the layout is computed once, for the font the window starts with.
     window->setFixedSize(LayOut(controls));
 

@@ -13,6 +13,8 @@ class QLineEdit;
 class QPushButton;
 class QLabel;
 class QListWidget;
+class QPoint;
+class QKeyEvent;
 
 // The client area the Windows edition's layout lives in: its 710 x 455 window less a fixed frame
 // of 3 pixels on each side and a 23-pixel title bar (96 dpi). The main window has this size where
@@ -32,6 +34,8 @@ struct AppUi {
     QListWidget* historyList = nullptr;
     // Where the keyboard goes back to when a download ends.
     QWidget* focusAfterBusy = nullptr;
+    // The last download that ended failed, and no other has started since.
+    bool lastFailed = false;
 };
 
 extern AppUi appUi;
@@ -58,6 +62,36 @@ void ShowMessage(const QString& text, bool isError);
 void OnProgressTimer();
 // Takes ownership of the outcome and frees it before returning.
 void OnDownloadDone(DownloadOutcome* outcome);
+
+// What the desktop shows of the downloads outside the window. The dock's launcher entry
+// (launcher_entry.cpp): the progress from the timer, and at each outcome, marked urgent when a
+// failure arrives unseen.
+void ShowLauncherProgress();
+void ShowLauncherOutcome(bool unseen);
+// A notification for an outcome that arrived while the window was not the active one
+// (notification.cpp): `successPath` is the file a success committed, empty otherwise.
+void NotifyOutcome(const QString& summary, const QString& body, const char* category,
+                   const QString& successPath);
+// The window has become the active one: the user has seen what the desktop showed.
+void OnWindowActivated();
+void ClearLauncherUrgent();
+// Brings the window to the front, as the notification's click asks.
+void RaiseMainWindow();
+
+// The session list's lines stand for their files (session_files.cpp): each line keeps its file's
+// path; activating a line opens the file, and its context menu offers the commands of
+// QUILLMERE_SESSION_MENU.
+void SetUpSessionList();
+// A key no control took while the list has the keyboard; true when it was the list's.
+bool OnSessionListKey(const QKeyEvent* event);
+void AddSessionLine(const QString& line, const QString& path);
+// The line's menu at `position` in the list's viewport, if a line is there.
+void ShowSessionMenu(const QPoint& position);
+void ShowInFolder(const QString& path);
+
+// Screen readers (accessibility.cpp): the label becomes the window's status bar for them. Done
+// before the label has its text, so that a screen reader already running meets it as such.
+void MarkStatusLine(QLabel* label);
 
 // The end of the session (session_end.cpp). Once the application exists: SIGTERM, SIGINT and
 // SIGHUP end the program as closing the window does, then with the signal's own status, and an

@@ -5,12 +5,16 @@
 # Russian locale for the system's Russian error texts. Everything ends with the run: the namespace
 # takes its mounts with it, and the server is stopped by its pid. Needs root and /dev/fuse.
 #
-# Usage: bed.sh [--x11] [--wayland] BED_DIR PROGRAM [ARGS...]
+# Usage: bed.sh [--x11] [--wayland] [--session-bus] BED_DIR PROGRAM [ARGS...]
 # With --x11 the program draws on a real X server of its own: an Xvfb display started for this run
 # (on the first free display number, which Xvfb itself picks) with Qt's X11 platform, stopped by its
 # pid at the end. With --wayland it draws on a Wayland compositor of its own instead: a headless
 # weston on a socket of the bed's, with Qt's Wayland platform and no X display. With both, both run
-# (Wayland is Qt's choice then) and the program picks with QT_QPA_PLATFORM.
+# (Wayland is Qt's choice then) and the program picks with QT_QPA_PLATFORM. With --session-bus it
+# also has a private session bus with the desktop's services as stand-ins (python3-dbusmock's
+# notification daemon, desktop_standin.py's file manager and listener), whose record of what the
+# program asked of them is the file QM_DESKTOP_LOG, and a recorder as the default program for
+# every file in the bed's own XDG_DATA_HOME, which adds the paths it opens to that record.
 # Inside, the program sees QM_BED_DIR, QM_HTTPS_PORT, QM_PORT_SELFSIGNED, QM_REQUEST_LOG,
 # QM_NTFS_MOUNT and QM_NTFS_REMOUNT (a command: "$QM_NTFS_REMOUNT windows|xattr" mounts the NTFS
 # volume again with that streams interface), QM_EXFAT_MOUNT (exFAT through FUSE) and
@@ -27,9 +31,9 @@ if [ "${QM_LINUX_BED_INSIDE:-}" != 1 ]; then
     exec unshare --mount --propagation private env QM_LINUX_BED_INSIDE=1 "$0" "$@"
 fi
 
-x11= wayland=
-while [ "${1:-}" = --x11 ] || [ "${1:-}" = --wayland ]; do
-    if [ "$1" = --x11 ]; then x11=1; else wayland=1; fi
+x11= wayland= session_bus=
+while [ "${1:-}" = --x11 ] || [ "${1:-}" = --wayland ] || [ "${1:-}" = --session-bus ]; do
+    case $1 in --x11) x11=1 ;; --wayland) wayland=1 ;; *) session_bus=1 ;; esac
     shift
 done
 bed=$1
@@ -106,9 +110,9 @@ rm -f "$bed/ports.txt"
     --listen "selfsigned:0:$certs/selfsigned.pem:$certs/selfsigned.key" \
     </dev/null >>"$log" 2>&1 &
 server=$!
-xvfb= weston=
+xvfb= weston= bus= notifier= standin=
 finish() {
-    for pid in $server $xvfb $weston; do
+    for pid in $standin $notifier $bus $server $xvfb $weston; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
@@ -160,6 +164,34 @@ if [ -n "$wayland" ]; then
     # crashes on the first key; a desktop always has a seat. Qt's compose input, as on X11.
     export QT_QPA_PLATFORM=wayland QT_IM_MODULE=compose
     [ -n "$x11" ] || unset DISPLAY
+fi
+
+if [ -n "$session_bus" ]; then
+    # The bus forks once it accepts clients; the stand-in says "ready" once the notification
+    # daemon is on it too.
+    { read -r DBUS_SESSION_BUS_ADDRESS; read -r bus; } < <(dbus-daemon --session --fork \
+        --print-address=1 --print-pid=1 </dev/null 2>>"$log")
+    export DBUS_SESSION_BUS_ADDRESS QM_DESKTOP_LOG=$bed/desktop.log
+    /usr/bin/python3 -m dbusmock --template notification_daemon </dev/null >>"$log" 2>&1 &
+    notifier=$!
+    : >"$QM_DESKTOP_LOG"
+    /usr/bin/python3 "$here/desktop_standin.py" </dev/null >>"$QM_DESKTOP_LOG" 2>>"$log" &
+    standin=$!
+    for _ in $(seq 1 200); do
+        if grep -q '^ready$' "$QM_DESKTOP_LOG" || ! kill -0 "$standin" 2>/dev/null; then break; fi
+        sleep 0.05
+    done
+    grep -q '^ready$' "$QM_DESKTOP_LOG" || { cat "$log"; echo "bed: no session bus" >&2; exit 1; }
+    # The desktop's default program for every file and folder, in the bed's own XDG data folder,
+    # records each path it is given to open.
+    mkdir -p "$bed/xdg/applications"
+    printf '#!/bin/sh\nprintf "Opened\\t%%s\\n" "$1" >>%s\n' "$QM_DESKTOP_LOG" >"$bed/xdg/recorder"
+    chmod +x "$bed/xdg/recorder"
+    printf '[Desktop Entry]\nType=Application\nName=Recorder\nExec=%s %%f\n' "$bed/xdg/recorder" \
+        >"$bed/xdg/applications/recorder.desktop"
+    printf '[Default Applications]\n%s=recorder.desktop\n%s=recorder.desktop\n' \
+        application/octet-stream inode/directory >"$bed/xdg/applications/mimeapps.list"
+    export XDG_DATA_HOME=$bed/xdg
 fi
 
 # No proxy of the caller's may come between the program and the bed's server, nor the proxy of the

@@ -17,10 +17,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QAccessible>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
@@ -59,14 +64,16 @@ QString BedUrl(const QString& pathAndMore) {
     return "https://localhost:" + qEnvironmentVariable("QM_HTTPS_PORT") + pathAndMore;
 }
 
-// Offers `answer` each modal widget other than `besides` that shows up from now on, until it takes
-// one (returns true); the returned timer stops looking when deleted.
+// Offers `answer` each menu or modal widget other than `besides` that shows up from now on, until
+// it takes one (returns true); the returned timer stops looking when deleted.
 QList<QPointer<QTimer>> modalWatches;
 QTimer* OnNextModal(std::function<bool(QWidget*)> answer, QWidget* besides = nullptr) {
     auto* timer = new QTimer;
     modalWatches.append(timer);
     QObject::connect(timer, &QTimer::timeout, [timer, answer, besides] {
-        QWidget* modal = QApplication::activeModalWidget();
+        QWidget* modal = QApplication::activePopupWidget() != nullptr
+                             ? QApplication::activePopupWidget()
+                             : QApplication::activeModalWidget();
         if (modal == nullptr || modal == besides || !modal->isVisible()) {
             return;
         }
@@ -165,6 +172,8 @@ std::shared_ptr<Box> ExpectBox(const char* screenshot = nullptr) {
             Screenshot(screenshot, messageBox);
         }
         messageBox->button(QMessageBox::Ok)->click();
+        // As the desktop gives the activation back to the window a box leaves.
+        appUi.window->activateWindow();
         return true;
     });
     return box;
@@ -225,6 +234,7 @@ std::shared_ptr<SaveAs> AnswerSaveAs(const QString& path) {
         nameEdit->setText(path);
         QTest::keyClick(nameEdit, Qt::Key_Return);
         delete replaceWatch;
+        appUi.window->activateWindow();
         return true;
     });
     return seen;
@@ -253,6 +263,49 @@ QByteArray NextLine(QProcess& process) {
 QWidget* Focus() {
     return appUi.window->focusWidget();
 }
+
+// The next context menu: the texts of its items, and the one at `choice` chosen with the keyboard.
+std::shared_ptr<QStringList> AnswerMenu(int choice) {
+    auto items = std::make_shared<QStringList>();
+    OnNextModal([items, choice](QWidget* popup) {
+        auto* menu = qobject_cast<QMenu*>(popup);
+        if (menu == nullptr) {
+            return false;
+        }
+        for (const QAction* action : menu->actions()) {
+            *items << action->text();
+        }
+        menu->setActiveAction(menu->actions().value(choice));
+        QTest::keyClick(menu, Qt::Key_Return);
+        return true;
+    });
+    return items;
+}
+
+QStringList SessionMenu() {
+    return {Expected("open_file"), Expected("show_in_folder")};
+}
+
+// What the desktop around the window heard since the case began, as the bed's stand-ins recorded
+// it (desktop_standin.py): every line, or the calls of `member`, each with its arguments after
+// tabs.
+qsizetype desktopMark = 0;
+QStringList Desktop(const QString& member) {
+    QFile record(qEnvironmentVariable("QM_DESKTOP_LOG"));
+    const QStringList lines = record.open(QIODevice::ReadOnly)
+                                  ? QString::fromUtf8(record.readAll()).split('\n')
+                                  : QStringList();
+    return member.isEmpty()
+               ? lines
+               : lines.mid(desktopMark).filter(QRegularExpression("^" + member + "\t"));
+}
+QString Call(const QStringList& fields) {
+    return fields.join('\t');
+}
+QString Update(const QString& properties) {
+    return Call({"Update", "application://org.quillmere.Quillmere.desktop", properties});
+}
+const QString hidden = "progress-visible=b:0";
 
 } // namespace
 
@@ -285,6 +338,11 @@ class Journey : public QObject {
     }
 
     void init() {
+        // What the last case sent the dock is in the record before this one begins: the stand-in
+        // answers this call after the signals that the same connection sent before it.
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            "org.freedesktop.FileManager1", "/", "org.freedesktop.DBus.Peer", "Ping"));
+        desktopMark = Desktop({}).size() - 1;
         appGlobals.russianUi = russian;
         appGlobals.busy = false;
         appGlobals.closePending = false;
@@ -401,6 +459,18 @@ class Journey : public QObject {
         QVERIFY(!appUi.cancelButton->isEnabled());
         QVERIFY(appUi.downloadButton->isDefault());
         QCOMPARE(appUi.historyList->count(), 0);
+        // Screen readers name each box by the label above it, and find the status bar.
+        for (const int label : {0, 2, 8}) {
+            const QAccessibleInterface* box =
+                QAccessible::queryAccessibleInterface(controls[label + 1]);
+            QCOMPARE(box->text(QAccessible::Name), Expected(expectedControls[label].textKey));
+            const auto labels = box->relations(QAccessible::Label);
+            QVERIFY2(label == 8 ||
+                         (labels.size() == 1 && labels[0].first->object() == controls[label]),
+                     expectedControls[label].role);
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(appUi.statusLine)->role(),
+                 QAccessible::StatusBar);
         if (!screenshot.isEmpty()) {
             Screenshot(qPrintable(screenshot));
         }
@@ -439,6 +509,11 @@ class Journey : public QObject {
         QVERIFY(WaitIdle(10000));
         CheckBox(*box, "server_returned_http", QMessageBox::Critical, "404.");
         QCOMPARE(Status(), Expected("failed"));
+        // Seen in the window, a failure is nothing urgent for the dock (where a compositor without
+        // a seat activates no window, every outcome is unseen).
+        const bool wayland = QGuiApplication::platformName() == "wayland";
+        QTRY_COMPARE(Desktop("Update"),
+                     QStringList{Update(hidden + (wayland ? " urgent=b:1" : ""))});
         QCOMPARE(appUi.targetEdit->text(), Target("report.final.PDF"));
         QCOMPARE(appUi.historyList->count(), 0);
 
@@ -446,6 +521,8 @@ class Journey : public QObject {
         QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
         QVERIFY(WaitIdle(10000));
         QCOMPARE(Status(), Expected("completed"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(appUi.statusLine)->text(QAccessible::Name),
+                 Expected("completed"));
         QCOMPARE(QFileInfo(Target("report.final.PDF")).size(), 2048);
         QCOMPARE(appUi.historyList->count(), 1);
         const QString sep = QString::fromUtf8(expectedEntrySeparator);
@@ -569,6 +646,18 @@ class Journey : public QObject {
         QCOMPARE(Status(), Expected("cancelled"));
         QCOMPARE(appUi.historyList->count(), 0);
         QVERIFY(QDir(directory).isEmpty());
+        // The dock showed the fraction as it grew, and takes it away at the outcome.
+        QTRY_COMPARE(Desktop("Update").value(Desktop("Update").size() - 1), Update(hidden));
+        QStringList updates = Desktop("Update");
+        updates.removeLast();
+        double fraction = 0;
+        for (const QString& update : updates) {
+            const QString value = update.section("d:", 1).section(' ', 0, 0);
+            QCOMPARE(update, Update("progress=d:" + value + " progress-visible=b:1"));
+            QVERIFY2(value.toDouble() > fraction && value.toDouble() < 1, qPrintable(value));
+            fraction = value.toDouble();
+        }
+        QVERIFY(fraction > 0);
         // The destination stays for another try.
         QCOMPARE(appUi.targetEdit->text(), Target("paced.bin"));
     }
@@ -608,6 +697,8 @@ class Journey : public QObject {
         QCOMPARE(Status(), Expected("cancelling"));
         QVERIFY(WaitIdle(10000));
         QCOMPARE(Status(), Expected("cancelled"));
+        // Without a total the dock has nothing to show; it hears only the outcome.
+        QTRY_COMPARE(Desktop("Update"), QStringList{Update(hidden)});
         // Cancel while idle does nothing, and Escape does not close the window.
         OnCancelCommand();
         QTest::keyClick(Focus(), Qt::Key_Escape);
@@ -798,6 +889,131 @@ class Journey : public QObject {
         QVERIFY(WaitIdle(10000));
         CheckBox(*box, "server_returned_http", QMessageBox::Critical, "500.");
         QTRY_COMPARE(Focus(), appUi.downloadButton);
+    }
+
+    // An outcome that arrives while the user works in another window: a notification says so
+    // (after a success with "Show in folder", which shows the file), the dock marks a failure
+    // urgent, and back in the window, by the notification's click or after the error box, both
+    // are withdrawn. No outcome of the cases before, all in an active window, notified anything.
+    void attentionWhileAway() {
+        if (QGuiApplication::platformName() == "wayland") {
+            QSKIP("a compositor without a seat activates no window");
+        }
+        desktopMark = 0;
+        QCOMPARE(Desktop("Notify"), QStringList());
+        QWidget elsewhere;
+        elsewhere.show();
+        const auto goElsewhere = [&elsewhere] {
+            elsewhere.activateWindow();
+            QTRY_VERIFY(!appUi.window->isActiveWindow());
+        };
+        // The notification daemon numbers its notifications from 1.
+        const auto click = [](uint id, const QString& action) {
+            QDBusMessage click = QDBusMessage::createMethodCall(
+                "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                "org.freedesktop.DBus.Mock", "EmitSignal");
+            click << "org.freedesktop.Notifications"
+                  << "ActionInvoked"
+                  << "us" << QVariantList{id, action};
+            QCOMPARE(QDBusConnection::sessionBus().call(click).type(), QDBusMessage::ReplyMessage);
+        };
+        const auto notified = [](const char* status, const QString& body, const QString& actions,
+                                 const char* category) {
+            return Call({"Notify", "Quillmere", "0", "org.quillmere.Quillmere", Expected(status),
+                         body, actions,
+                         QString("category=s:transfer.") + category +
+                             " desktop-entry=s:org.quillmere.Quillmere",
+                         "-1"});
+        };
+        appUi.urlEdit->setText(BedUrl("/ok/3000"));
+        ChooseTarget(Target("report.bin"));
+        goElsewhere();
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QTRY_COMPARE(Desktop("Notify"), QStringList{notified("completed", "report.bin",
+                                                             "default|Quillmere|show-in-folder|" +
+                                                                 Expected("show_in_folder"),
+                                                             "complete")});
+        click(1, "show-in-folder");
+        QTRY_COMPARE(Desktop("ShowItems"),
+                     QStringList{Call({"ShowItems", "file://" + directory + "/report.bin", ""})});
+        click(1, "default");
+        QTRY_COMPARE(Desktop("CloseNotification"), QStringList{Call({"CloseNotification", "1"})});
+        QVERIFY(window->isActiveWindow());
+
+        appUi.urlEdit->setText(BedUrl("/status/404"));
+        ChooseTarget(Target("failed.bin"));
+        goElsewhere();
+        auto box = ExpectBox();
+        QTest::mouseClick(appUi.downloadButton, Qt::LeftButton);
+        QVERIFY(WaitIdle(10000));
+        CheckBox(*box, "server_returned_http", QMessageBox::Critical, "404.");
+        QTRY_COMPARE(Desktop("Notify").value(1),
+                     notified("failed", box->text, "default|Quillmere", "error"));
+        // The box's OK gives the window the activation back.
+        QTRY_COMPARE(Desktop("CloseNotification").value(1), Call({"CloseNotification", "2"}));
+        QTRY_COMPARE(Desktop("Update").mid(Desktop("Update").size() - 2),
+                     (QStringList{Update(hidden + " urgent=b:1"), Update("urgent=b:0")}));
+    }
+
+    // Each line of the list stands for its file: its menu (right-click, Shift+F10) offers Open and
+    // Show in folder, which asks the file manager to show that line's file. Where the platform
+    // opens files (Qt's offscreen one does not), the desktop's default program, the bed's
+    // recorder, gets the folder that no file manager showed, and each line's file on a
+    // double-click or Enter. A file gone since gives the system's text in the error box, whether
+    // shown or opened (Enter, which is then not Download as well), and its line stays.
+    void sessionFiles() {
+        for (const char* name : {"опись 1.bin", "unanswered.bin"}) {
+            StartWith(BedUrl("/ok/10"), name);
+            QVERIFY(WaitIdle(10000));
+        }
+        QListWidget* list = appUi.historyList;
+        auto menu = AnswerMenu(1);
+        const QPoint line = list->visualItemRect(list->item(0)).center();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, line,
+                                list->viewport()->mapToGlobal(line));
+        QApplication::sendEvent(list->viewport(), &click);
+        QCOMPARE(*menu, SessionMenu());
+        list->setFocus();
+        list->setCurrentRow(1);
+        menu = AnswerMenu(1);
+        QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+        QCOMPARE(*menu, SessionMenu());
+        const QString shown = Call({"ShowItems", "file://" + directory + "/%1", ""});
+        QTRY_COMPARE(Desktop("ShowItems"),
+                     (QStringList{shown.arg("%D0%BE%D0%BF%D0%B8%D1%81%D1%8C%201.bin"),
+                                  shown.arg("unanswered.bin")}));
+        if (QGuiApplication::platformName() != "offscreen") {
+            const QString opened = Call({"Opened", "%1"});
+            QTRY_COMPARE(Desktop("Opened"), QStringList{opened.arg(directory)});
+            // A widget's double-click in Qt Test is the second click only.
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, line);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, line);
+            QTRY_COMPARE(Desktop("Opened").size(), 2);
+            list->setCurrentRow(1);
+            QTest::keyClick(list, Qt::Key_Return);
+            QTRY_COMPARE(Desktop("Opened"),
+                         (QStringList{opened.arg(directory), opened.arg(Target("опись 1.bin")),
+                                      opened.arg(Target("unanswered.bin"))}));
+        }
+
+        QVERIFY(QFile::remove(Target("unanswered.bin")));
+        for (const bool open : {false, true}) {
+            auto box = ExpectBox();
+            const auto download = open ? ExpectBox() : std::make_shared<Box>();
+            if (!open) {
+                menu = AnswerMenu(1);
+            }
+            QTest::keyClick(list, open ? Qt::Key_Return : Qt::Key_F10,
+                            open ? Qt::NoModifier : Qt::ShiftModifier);
+            QVERIFY(box->shown);
+            QCOMPARE(box->text,
+                     russian ? "Нет такого файла или каталога" : "No such file or directory");
+            QCOMPARE(box->icon, QMessageBox::Critical);
+            QTest::qWait(100);
+            QVERIFY(!download->shown);
+        }
+        QCOMPARE(Desktop("ShowItems").size(), 2);
+        QCOMPARE(list->count(), 2);
     }
 };
 

@@ -103,6 +103,8 @@ set_target_properties(linux_journey_tests_sanitized PROPERTIES AUTOMOC ON)
 target_include_directories(linux_journey_tests_sanitized PRIVATE ${PROJECT_SOURCE_DIR}
                            ${PROJECT_SOURCE_DIR}/linux ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE} -O1 -g)
+target_compile_definitions(linux_journey_tests_sanitized PRIVATE
+                           QUILLMERE_APP_ID="${QUILLMERE_APP_ID}")
 target_link_options(linux_journey_tests_sanitized PRIVATE ${QUILLMERE_SANITIZE})
 target_link_libraries(linux_journey_tests_sanitized PRIVATE Qt6::Widgets Qt6::DBus Qt6::Test
                                                             PkgConfig::CURL PkgConfig::LIBPROXY)
@@ -110,7 +112,7 @@ foreach(language en ru)
     foreach(variant "" _sanitized)
         set(name linux.journey.${language}${variant})
         add_test(NAME ${name}
-                 COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh
+                 COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --session-bus
                          ${CMAKE_BINARY_DIR}/linux-bed-journey-${language}${variant}
                          $<TARGET_FILE:linux_journey_tests${variant}>)
         set_tests_properties(${name} PROPERTIES
@@ -122,7 +124,7 @@ foreach(language en ru)
     # The same journey once more on a real X server (a private Xvfb, Qt's X11 platform, no window
     # manager), which also takes the README's screenshots of the Linux window.
     add_test(NAME linux.screens.${language}
-             COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --x11
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --x11 --session-bus
                      ${CMAKE_BINARY_DIR}/linux-bed-screens-${language}
                      $<TARGET_FILE:linux_journey_tests>)
     set_tests_properties(linux.screens.${language} PROPERTIES
@@ -143,7 +145,8 @@ set_tests_properties(linux.install PROPERTIES PASS_REGULAR_EXPRESSION "install c
 # The journey once more on Wayland: a headless weston of the bed's, Qt's Wayland platform, no X;
 # with the desktop portal's theme that the program asks for, where no portal runs: Qt's own dialog.
 add_test(NAME linux.wayland.en
-         COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --wayland ${CMAKE_BINARY_DIR}/linux-bed-wayland-en
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/bed.sh --wayland --session-bus
+                 ${CMAKE_BINARY_DIR}/linux-bed-wayland-en
                  $<TARGET_FILE:linux_journey_tests>)
 set_tests_properties(linux.wayland.en PROPERTIES
     ENVIRONMENT "LANGUAGE=en;LC_ALL=C.UTF-8;QT_QPA_PLATFORMTHEME=xdgdesktopportal"
