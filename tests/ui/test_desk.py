@@ -129,12 +129,20 @@ class Proxy:
 
 
 def probe(*words, locale="C.UTF-8"):
-    """Runs qmprobe.exe once and returns its last JSON line."""
+    """Runs qmprobe.exe and returns its last JSON line."""
     if not PROBE:
         raise RuntimeError("QM_PROBE is not set")
-    done = subprocess.run(["wine", PROBE] + [str(w) for w in words], stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, env=qmui.wine_env(locale), timeout=60)
-    return json.loads(done.stdout.decode("ascii").strip().splitlines()[-1])
+    # Now and then, while the program and a holder run in the same prefix, Wine starts the probe
+    # and ends it without a word; the probe is only the test's dictionary, so it is asked again.
+    for _ in range(3):
+        done = subprocess.run(["wine", PROBE] + [str(w) for w in words], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, env=qmui.wine_env(locale), timeout=60)
+        lines = done.stdout.decode("ascii").strip().splitlines()
+        if lines:
+            return json.loads(lines[-1])
+    raise RuntimeError("qmprobe %s said nothing (exit status %d): %s"
+                       % (" ".join(map(str, words)), done.returncode,
+                          done.stderr.decode("utf-8", "replace")[-500:]))
 
 
 def system_text(code):
