@@ -685,6 +685,11 @@ def main():
     results = {"machine": m, "server": server_name, "servers": server_figures,
                "throughput": through, "small": small, "responsiveness": resp, "cancel": cancel,
                "startup": start, "size": executable_size(), "build_type": args.build_type}
+    publish(args, results, t0)
+
+
+def publish(args, results, t0):
+    """Writes the raw figures and the table into args.out and prints the table."""
     with open(os.path.join(args.out, "results.json"), "w") as out:
         json.dump(results, out, indent=1)
     text = render(results)
@@ -725,15 +730,7 @@ def main_linux_only(args):
     results = {"machine": m, "server": server_name, "servers": {}, "throughput": through,
                "small": small, "responsiveness": [], "cancel": cancel, "startup": None,
                "size": None, "build_type": args.build_type}
-    with open(os.path.join(args.out, "results.json"), "w") as out:
-        json.dump(results, out, indent=1)
-    text = render(results)
-    with open(os.path.join(args.out, "report.txt"), "w") as out:
-        out.write(text + "\n")
-    print()
-    print(text)
-    print()
-    log("done in %.0f s; raw figures in %s" % (time.monotonic() - t0, args.out))
+    publish(args, results, t0)
 
 
 if __name__ == "__main__":

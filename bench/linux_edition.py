@@ -63,6 +63,15 @@ def download(url, size, folder, ping_ms=0):
             os.remove(target)
 
 
+def fsync_file(path):
+    """Flushes a file that another program wrote to the disk."""
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
 def curl_fsync(url, size, ca_pem, folder):
     """curl -o FILE to the same disk, then an fsync of that file: curl's own transfer time plus
     the time the fsync takes."""
@@ -75,11 +84,7 @@ def curl_fsync(url, size, ca_pem, folder):
         if int(got) != size:
             raise RuntimeError("curl read %s bytes" % got)
         begin = time.monotonic()
-        fd = os.open(target, os.O_RDONLY)
-        try:
-            os.fsync(fd)
-        finally:
-            os.close(fd)
+        fsync_file(target)
         return float(seconds) * 1000.0 + (time.monotonic() - begin) * 1000.0
     finally:
         if os.path.exists(target):
@@ -112,11 +117,7 @@ def dd_direct(size, folder):
         subprocess.run(["dd", "if=/dev/zero", "of=" + target, "bs=8M", "count=%d" % (size >> 23),
                         "oflag=direct", "status=none"], check=True, timeout=300)
         written = time.monotonic()
-        fd = os.open(target, os.O_RDONLY)
-        try:
-            os.fsync(fd)
-        finally:
-            os.close(fd)
+        fsync_file(target)
         return (written - begin) * 1000.0, (time.monotonic() - written) * 1000.0
     finally:
         if os.path.exists(target):
